@@ -1,0 +1,273 @@
+#include "base/File.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "base/SystemException.h"
+
+namespace {
+
+// The directory part of a path ("." when it has none).
+std::string parentOf(const char* path) {
+    std::string text(path);
+    size_t slash = text.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return text.substr(0, slash);
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int openRetrying(const char* path, int flags, mode_t mode = 0644) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+File::~File() {
+    close();
+}
+
+File::File(File&& other) noexcept : _handle(std::exchange(other._handle, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        _handle = std::exchange(other._handle, -1);
+    }
+    return *this;
+}
+
+int File::systemFlags(int flags) {
+    int result = 0;
+    bool read = (flags & Read) != 0;
+    bool write = (flags & Write) != 0;
+    if (read && write) {
+        result = O_RDWR;
+    } else if (write) {
+        result = O_WRONLY;
+    } else {
+        result = O_RDONLY;
+    }
+    if (flags & WriteThrough) {
+        result |= O_DSYNC;
+    }
+    if (flags & CreateNew) {
+        result |= O_CREAT | O_EXCL;
+    }
+    return result;
+}
+
+void File::create(const char* path, uint64_t size) {
+    int fd = openRetrying(path, O_RDWR | O_CREAT | O_EXCL);
+    if (fd < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        int error = errno;
+        ::close(fd);
+        ::unlink(path);
+        throw SystemException(QF_HERE, error);
+    }
+    if (::close(fd) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
+
+bool File::exists(const char* path) {
+    int fd = openRetrying(path, O_RDONLY);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    int error = errno;
+    if (error == ENOENT && isDirectory(parentOf(path))) {
+        return false;
+    }
+    throw SystemException(QF_HERE, error);
+}
+
+bool File::remove(const char* path) {
+    return ::unlink(path) == 0;
+}
+
+bool File::rename(const char* from, const char* to) {
+    return ::rename(from, to) == 0;
+}
+
+uint64_t File::size(const char* path) {
+    struct stat info;
+    if (::stat(path, &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint64_t>(info.st_size);
+}
+
+uint64_t File::size(int handle) {
+    struct stat info;
+    if (::fstat(handle, &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    if (S_ISBLK(info.st_mode)) {
+        uint64_t bytes = 0;
+        if (::ioctl(handle, BLKGETSIZE64, &bytes) != 0) {
+            throw SystemException(QF_HERE, errno);
+        }
+        return bytes;
+    }
+    return static_cast<uint64_t>(info.st_size);
+}
+
+bool File::isReadOnly(const char* path) {
+    struct stat info;
+    if (::stat(path, &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool File::isPhysicalDrive(const char* path) {
+    static const char prefix[] = "\\\\.\\PHYSICALDRIVE";
+    if (std::strncmp(path, prefix, sizeof prefix - 1) == 0) {
+        return true;
+    }
+    if (std::strncmp(path, "/dev/", 5) != 0) {
+        return false;
+    }
+    struct stat info;
+    return ::stat(path, &info) == 0 && S_ISBLK(info.st_mode);
+}
+
+uint64_t File::freeSize(const char* directory) {
+    struct statvfs info;
+    if (::statvfs(directory, &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+bool File::close(int handle) {
+    if (handle == -1) {
+        return true;
+    }
+    // Linux releases the descriptor even when close reports EINTR: never retry.
+    return ::close(handle) == 0 || errno == EINTR;
+}
+
+uint32_t File::ioBlockSize(int handle) {
+    constexpr uint32_t minimum = 512;
+    struct stat info;
+    if (::fstat(handle, &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    uint32_t size = 0;
+    if (S_ISBLK(info.st_mode)) {
+        int sector = 0;
+        if (::ioctl(handle, BLKSSZGET, &sector) != 0) {
+            throw SystemException(QF_HERE, errno);
+        }
+        size = static_cast<uint32_t>(sector);
+    } else {
+#ifdef STATX_DIOALIGN
+        struct statx extended;
+        if (::statx(handle, "", AT_EMPTY_PATH, STATX_DIOALIGN, &extended) == 0 &&
+            (extended.stx_mask & STATX_DIOALIGN) != 0) {
+            size = extended.stx_dio_offset_align;
+        }
+#endif
+    }
+    return size < minimum ? minimum : size;
+}
+
+void File::open(const char* path, int flags) {
+    close();
+    int fd = openRetrying(path, systemFlags(flags));
+    if (fd < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    _handle = fd;
+}
+
+bool File::close() {
+    bool closed = close(_handle);
+    _handle = -1;
+    return closed;
+}
+
+uint64_t File::size() const {
+    return size(_handle);
+}
+
+uint32_t File::read(void* buffer, uint32_t length) {
+    ssize_t count;
+    do {
+        count = ::read(_handle, buffer, length);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint32_t>(count);
+}
+
+uint32_t File::write(const void* buffer, uint32_t length) {
+    ssize_t count;
+    do {
+        count = ::write(_handle, buffer, length);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint32_t>(count);
+}
+
+void File::seek(uint64_t position) {
+    if (::lseek(_handle, static_cast<off_t>(position), SEEK_SET) < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
+
+uint64_t File::tell() const {
+    off_t position = ::lseek(_handle, 0, SEEK_CUR);
+    if (position < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint64_t>(position);
+}
+
+void File::truncate() {
+    if (::ftruncate(_handle, static_cast<off_t>(tell())) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
+
+void File::truncate(uint32_t length) {
+    seek(length);
+    truncate();
+}
+
+void File::flush() {
+    if (::fsync(_handle) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}

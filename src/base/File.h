@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+
+// A thin wrapper over one file descriptor, for the storage engine and the storage
+// dialogs: creating a storage file of an exact size, asking whether a file exists, its
+// size, whether it is read-only, and plain sequential reads and writes. Paths are UTF-8.
+// Every failure throws a SystemException with the errno of the failing call; descriptors
+// an operation opened itself are closed before it throws; nothing is retried except
+// calls interrupted by a signal. An object is used by one thread at a time; it owns its
+// descriptor and closes it when destroyed.
+class File {
+public:
+    // Open flags, shared with WinFile.
+    enum Flags {
+        Read = 1,
+        Write = 2,
+        WriteThrough = 4,  // every write reaches the device before it returns
+        CreateNew = 8,     // create the file, fail when it exists; without it the file must exist
+    };
+
+    File() = default;
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    // Creates a new file of exactly `size` bytes; an existing file is left untouched and
+    // the call throws.
+    static void create(const char* path, uint64_t size);
+    // True when the path names a file, false when the file is missing. A missing parent
+    // directory or any other failure to look is an error, not "missing".
+    static bool exists(const char* path);
+    static bool remove(const char* path);
+    static bool rename(const char* from, const char* to);
+    static uint64_t size(const char* path);
+    static uint64_t size(int handle);
+    // True when nobody may write the file: no write permission bit is set. (The
+    // permission bits play the part of a read-only attribute; root ignores them when
+    // opening, so callers must ask.)
+    static bool isReadOnly(const char* path);
+    // True for raw-device paths: the "\\.\PHYSICALDRIVE" prefix, or a block device
+    // under /dev/.
+    static bool isPhysicalDrive(const char* path);
+    // Bytes available to an unprivileged caller on the file system holding `directory`.
+    static uint64_t freeSize(const char* directory);
+    // -1 counts as closed already.
+    static bool close(int handle);
+    // The unit in which a descriptor opened for direct I/O must be transferred: the
+    // sector size of a block device, the direct-I/O alignment a file system reports for
+    // a file, else 512. Never below 512.
+    static uint32_t ioBlockSize(int handle);
+
+    void open(const char* path, int flags);
+    // The descriptor becomes -1 whatever the result.
+    bool close();
+    uint64_t size() const;
+    uint32_t read(void* buffer, uint32_t length);
+    uint32_t write(const void* buffer, uint32_t length);
+    void seek(uint64_t position);
+    uint64_t tell() const;
+    // Cuts the file at the current position.
+    void truncate();
+    // Cuts the file at `length` and leaves the position there.
+    void truncate(uint32_t length);
+    void flush();
+    uint32_t blockSize() const { return 1024; }
+
+    int handle() const { return _handle; }
+    bool isOpen() const { return _handle != -1; }
+
+    // The open(2) flags for a File flag set.
+    static int systemFlags(int flags);
+
+private:
+    int _handle = -1;
+};

@@ -1,0 +1,145 @@
+#include "base/WinFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/AssertionFailException.h"
+#include "base/File.h"
+#include "base/SystemException.h"
+
+namespace {
+
+struct flock wholeFile(short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    return lock;
+}
+
+}  // namespace
+
+WinFile::~WinFile() {
+    close();
+}
+
+void WinFile::create(const char* path, uint64_t size) {
+    File::create(path, size);
+    if (assertionsEnabled.load(std::memory_order_relaxed)) {
+        uint64_t sizeIn = size;
+        uint64_t sizeOut = File::size(path);
+        QF_ASSERT(sizeIn == sizeOut);
+    }
+}
+
+bool WinFile::exists(const char* path) {
+    return File::exists(path);
+}
+
+bool WinFile::remove(const char* path) {
+    return File::remove(path);
+}
+
+bool WinFile::isLocked(const char* path) {
+    try {
+        if (!File::exists(path)) {
+            return false;
+        }
+        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        // Would an exclusive lock be granted? Any lock held through another open file
+        // description answers no.
+        struct flock probe = wholeFile(F_WRLCK);
+        bool locked = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+        ::close(fd);
+        return locked;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+void WinFile::open(const char* path, int flags, bool shared) {
+    close();
+    int fd;
+    do {
+        fd = ::open(path, File::systemFlags(flags) | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    if (!shared) {
+        struct flock lock = wholeFile((flags & File::Write) ? F_WRLCK : F_RDLCK);
+        if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+            int error = errno == EACCES ? EWOULDBLOCK : errno;
+            bool created = (flags & File::CreateNew) != 0;
+            ::close(fd);
+            if (created) {
+                ::unlink(path);
+            }
+            throw SystemException(QF_HERE, error);
+        }
+    }
+    _handle = fd;
+}
+
+bool WinFile::close() {
+    bool closed = File::close(_handle);
+    _handle = InvalidHandle;
+    return closed;
+}
+
+uint64_t WinFile::size() const {
+    QF_ASSERT(_handle != InvalidHandle);
+    return File::size(_handle);
+}
+
+uint32_t WinFile::read(void* buffer, uint32_t length) {
+    QF_ASSERT(_handle != InvalidHandle);
+    ssize_t count;
+    do {
+        count = ::read(_handle, buffer, length);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint32_t>(count);
+}
+
+uint32_t WinFile::write(const void* buffer, uint32_t length) {
+    QF_ASSERT(_handle != InvalidHandle);
+    ssize_t count;
+    do {
+        count = ::write(_handle, buffer, length);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    return static_cast<uint32_t>(count);
+}
+
+void WinFile::seek(uint64_t position) {
+    QF_ASSERT(_handle != InvalidHandle);
+    if (::lseek(_handle, static_cast<off_t>(position), SEEK_SET) < 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
+
+void WinFile::truncate() {
+    QF_ASSERT(_handle != InvalidHandle);
+    off_t position = ::lseek(_handle, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(_handle, position) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
+
+void WinFile::flush() {
+    if (::fsync(_handle) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
