@@ -1,0 +1,89 @@
+#pragma once
+
+#include <string>
+
+#include "base/DateTime.h"
+#include "base/Time.h"
+#include "base/UniqueID.h"
+#include "database/AbstractDatabaseRecord.h"
+
+// One archiving site: a row of the "sites" table, with its recorder's connection settings
+// and its archiving schedule. Records held by the SiteContainer are shared by the threads
+// that use sites; the container's operations are the synchronised way to change them.
+class RecordSite : public AbstractDatabaseRecord {
+public:
+    // Start types of the schedule.
+    enum Schedule { NoSchedule = 0, FromFirst = 1, FromLast = 2, FromTime = 3 };
+
+    // A new site with a fresh id and the defaults: start time 1970/01/01 00:00:00,
+    // archiving at all hours, archiving hours 00:00:00.
+    RecordSite();
+
+    // Takes the sixteen columns in table order.
+    void readRow(RowSet& row) override;
+    // Copies the stored columns of `other`, not the run-time state.
+    void copyColumnsFrom(const RecordSite& other);
+
+    const UniqueID& id() const { return _id; }
+    void setId(const UniqueID& id) { _id = id; }
+    const std::string& name() const { return _name; }
+    void setName(const std::string& name) { _name = name; }
+    const std::string& address() const { return _address; }
+    void setAddress(const std::string& address) { _address = address; }
+    int port() const { return _port; }
+    void setPort(int port) { _port = port; }
+    const std::string& username() const { return _username; }
+    void setUsername(const std::string& username) { _username = username; }
+    // Stored as entered.
+    const std::string& password() const { return _password; }
+    void setPassword(const std::string& password) { _password = password; }
+    const std::string& storageGroupFile() const { return _storageGroupFile; }
+    void setStorageGroupFile(const std::string& path) { _storageGroupFile = path; }
+    const DateTime& timeToStart() const { return _timeToStart; }
+    void setTimeToStart(const DateTime& time) { _timeToStart = time; }
+    bool overwrite() const { return _overwrite; }
+    void setOverwrite(bool overwrite) { _overwrite = overwrite; }
+    // The site was archiving when last saved; a restart resumes it.
+    bool archiving() const { return _archiving; }
+    void setArchiving(bool archiving) { _archiving = archiving; }
+    // A new start point is pending.
+    bool rescheduled() const { return _rescheduled; }
+    void setRescheduled(bool rescheduled) { _rescheduled = rescheduled; }
+    int schedule() const { return _schedule; }
+    void setSchedule(int schedule) { _schedule = schedule; }
+    bool alwaysArchive() const { return _alwaysArchive; }
+    void setAlwaysArchive(bool always) { _alwaysArchive = always; }
+    const Time& timeArchiveStart() const { return _timeArchiveStart; }
+    void setTimeArchiveStart(const Time& time) { _timeArchiveStart = time; }
+    const Time& timeArchiveStop() const { return _timeArchiveStop; }
+    void setTimeArchiveStop(const Time& time) { _timeArchiveStop = time; }
+    // A deleted site keeps its row so that log entries can still name it.
+    bool deleted() const { return _deleted; }
+    void setDeleted(bool deleted) { _deleted = deleted; }
+
+    // Column texts of the stored date and times: "2009/03/01 23:00:00" and "23:00:00".
+    static std::string dateTimeText(const DateTime& time);
+    static std::string timeText(const Time& time);
+    // Reads those texts back by splitting at blanks, slashes and colons; a text with
+    // fewer numbers than needed gives `fallback`.
+    static DateTime parseDateTime(const char* text, const DateTime& fallback);
+    static Time parseTime(const char* text, const Time& fallback);
+
+private:
+    UniqueID _id;
+    std::string _name;
+    std::string _address;
+    int _port = 0;
+    std::string _username;
+    std::string _password;
+    std::string _storageGroupFile;
+    DateTime _timeToStart{1970, 1, 1, 0, 0, 0};
+    bool _overwrite = false;
+    bool _archiving = false;
+    bool _rescheduled = false;
+    int _schedule = NoSchedule;
+    bool _alwaysArchive = true;
+    Time _timeArchiveStart{0, 0, 0};
+    Time _timeArchiveStop{0, 0, 0};
+    bool _deleted = false;
+};
