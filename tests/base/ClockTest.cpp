@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "base/TextOf.h"
+
+TEST(ManualClock, IsCurrentForItsLifetimeOnly) {
+    {
+        ManualClock clock(DateTime(2009, 3, 1, 12, 0, 0, 32400));
+        EXPECT_EQ(&Clock::current(), &clock);
+        EXPECT_EQ(textOf(Clock::current().now()), "2009/03/01 12:00:00");
+    }
+    EXPECT_EQ(&Clock::current(), &SystemClock::instance());
+}
+
+TEST(ManualClock, AdvancingMovesWallClockAndTicksTogether) {
+    ManualClock clock(DateTime(2008, 12, 31, 23, 59, 0, 32400));
+    uint32_t start = clock.tickCount();
+    clock.advanceSeconds(90);
+    EXPECT_EQ(textOf(clock.now()), "2009/01/01 00:00:30");
+    EXPECT_EQ(clock.now().utcOffset(), 32400);
+    EXPECT_EQ(clock.tickCount() - start, 90000u);
+
+    // Milliseconds add up to whole seconds of wall-clock time.
+    clock.advanceMilliseconds(700);
+    EXPECT_EQ(textOf(clock.now()), "2009/01/01 00:00:30");
+    clock.advanceMilliseconds(700);
+    EXPECT_EQ(textOf(clock.now()), "2009/01/01 00:00:31");
+    EXPECT_EQ(clock.tickCount() - start, 91400u);
+
+    EXPECT_EQ(textOf(clock.nowUtc()), "2008/12/31 15:00:31");
+    EXPECT_EQ(clock.nowUtc().utcOffset(), 0);
+
+    clock.set(DateTime(2010, 1, 1, 0, 0, 0));
+    EXPECT_EQ(textOf(clock.now()), "2010/01/01 00:00:00");
+    EXPECT_EQ(clock.tickCount() - start, 91400u);
+}
+
+TEST(ManualClock, ConcurrentAdvancesAreAllCounted) {
+    ManualClock clock(DateTime(2009, 1, 1, 0, 0, 0));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&clock] {
+            for (int i = 0; i < 1000; ++i) {
+                clock.advanceMilliseconds(250);
+                (void)Clock::current().now();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(clock.tickCount(), 1000000u);
+    EXPECT_EQ(textOf(clock.now()), "2009/01/01 00:16:40");
+}
+
+TEST(SystemClock, TicksComeFromTheMonotonicClock) {
+    SystemClock& clock = SystemClock::instance();
+    uint32_t first = clock.tickCount();
+    uint32_t second = clock.tickCount();
+    EXPECT_LT(second - first, 1000u);
+    EXPECT_TRUE(clock.now().isValid());
+    EXPECT_EQ(clock.nowUtc().utcOffset(), 0);
+}
