@@ -54,12 +54,3 @@ TEST(ManualClock, ConcurrentAdvancesAreAllCounted) {
     EXPECT_EQ(clock.tickCount(), 1000000u);
     EXPECT_EQ(textOf(clock.now()), "2009/01/01 00:16:40");
 }
-
-TEST(SystemClock, TicksComeFromTheMonotonicClock) {
-    SystemClock& clock = SystemClock::instance();
-    uint32_t first = clock.tickCount();
-    uint32_t second = clock.tickCount();
-    EXPECT_LT(second - first, 1000u);
-    EXPECT_TRUE(clock.now().isValid());
-    EXPECT_EQ(clock.nowUtc().utcOffset(), 0);
-}

@@ -245,10 +245,3 @@ TEST(PacketAssembler, PayloadOfExactlyTheMaximumIsAccepted) {
     EXPECT_EQ(assembler.packet().remaining(), 1048576);
     EXPECT_EQ(assembler.packet().getAt(8 + 1048575), 0x5A);
 }
-
-TEST(PacketAssembler, ReceivingMoreThanTheWindowIsRefused) {
-    PacketAssembler assembler;
-    EXPECT_EQ(assembler.wanted(), 8);
-    EXPECT_THROW(assembler.received(9), ByteBufferException);
-    EXPECT_EQ(assembler.wanted(), 8);
-}
