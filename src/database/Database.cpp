@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "base/DatabaseException.h"
 #include "base/Trace.h"
@@ -16,6 +17,10 @@ namespace {
 // `path`. An empty file is a valid empty database to the engine. Errors are left to the
 // engine's own open, which reports them with its text.
 void createPrivateFile(const char* path) {
+    std::string_view name(path);
+    if (name.empty() || name == ":memory:" || name.starts_with("file:")) {
+        return;
+    }
     int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::close(fd);

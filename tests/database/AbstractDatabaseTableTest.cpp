@@ -180,9 +180,3 @@ TEST_F(AbstractDatabaseTableTest, ListenersAreToldEachChangeOnce) {
                                  {IDatabaseListener::Removed, "b"},
                              }));
 }
-
-TEST_F(AbstractDatabaseTableTest, TableOperationsOnAClosedDatabaseThrow) {
-    DataWarehouse::instance().close();
-    NoteTable table(5);
-    EXPECT_THROW(table.open(), DatabaseException);
-}

@@ -89,27 +89,6 @@ TEST(Database, TableNamesListsTablesViewsAndTemporaryTablesButNotIndexes) {
     EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "c"}));
 }
 
-TEST(Database, LastInsertRowIdAndColumnGetters) {
-    TempDir dir;
-    Database db;
-    db.open(dir.file("a.db").c_str(), 0);
-    db.execute("CREATE TABLE t (id INTEGER PRIMARY KEY, n INTEGER, big INTEGER, s TEXT, r REAL, b BLOB);"
-               "INSERT INTO t VALUES (41, 1, 1, 'x', 0, NULL);"
-               "INSERT INTO t (n, big, s, r, b) VALUES (-7, 6000000000, NULL, 2.5, x'0102');");
-    EXPECT_EQ(db.lastInsertRowId(), 42);
-    RowSet rows(db, "SELECT n, big, s, r, b FROM t WHERE id = 42;");
-    ASSERT_TRUE(rows.next());
-    EXPECT_EQ(rows.columnCount(), 5);
-    EXPECT_EQ(rows.integer(0), -7);
-    EXPECT_EQ(rows.integer64(1), 6000000000LL);
-    EXPECT_TRUE(rows.isNull(2));
-    EXPECT_STREQ(rows.text(2), "");
-    EXPECT_DOUBLE_EQ(rows.real(3), 2.5);
-    EXPECT_EQ(rows.bytes(4), 2);
-    EXPECT_STREQ(rows.columnName(1), "big");
-    EXPECT_FALSE(rows.next());
-}
-
 TEST(FormatableSQL, QuotedTextRoundTripsUnchanged) {
     TempDir dir;
     Database db;
@@ -123,12 +102,4 @@ TEST(FormatableSQL, QuotedTextRoundTripsUnchanged) {
         EXPECT_EQ(readText(db, "SELECT s FROM t;"), value);
     }
     EXPECT_EQ(readText(db, "SELECT COUNT(*) FROM sqlite_master WHERE name = 't';"), "1");
-}
-
-TEST(FormatableSQL, EachFormatReplacesThePreviousText) {
-    FormatableSQL sql("SELECT %d, '%q';", 7, "it's");
-    EXPECT_STREQ(sql.c_str(), "SELECT 7, 'it''s';");
-    sql.format("%Q/%Q", "a'b", static_cast<const char*>(nullptr));
-    EXPECT_STREQ(sql.c_str(), "'a''b'/NULL");
-    EXPECT_STREQ(FormatableSQL().c_str(), "");
 }

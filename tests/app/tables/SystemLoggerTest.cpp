@@ -126,15 +126,3 @@ TEST_F(SystemLoggerTest, WriteFailureIsSwallowedAndTheLogRecovers) {
     EXPECT_TRUE(logger.error(siteA, SystemLogCode::StorageIOError));
     EXPECT_EQ(number("SELECT COUNT(*) FROM log;"), 2);
 }
-
-TEST(SystemLogTexts, CodesAndLevelsOutsideTheKnownRangeShowAsEmpty) {
-    EXPECT_STREQ(SystemLogCode::text(SystemLogCode::StorageIOError), "Storage I/O Error occured");
-    EXPECT_STREQ(SystemLogCode::text(23), "Failed to connect");
-    EXPECT_STREQ(SystemLogCode::text(24), "");
-    EXPECT_STREQ(SystemLogCode::text(0), "");
-    EXPECT_STREQ(SystemLogCode::text(-1), "");
-    EXPECT_STREQ(SystemLogLevel::name(0), "Fatal");
-    EXPECT_STREQ(SystemLogLevel::name(4), "Debug");
-    EXPECT_STREQ(SystemLogLevel::name(5), "");
-    EXPECT_STREQ(SystemLogLevel::name(-1), "");
-}
