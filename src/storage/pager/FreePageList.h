@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "storage/pager/FreePageListItem.h"
+
+class FreePageListPage;
+
+// The in-memory list of free page intervals that allocation takes pages from. Intervals
+// never overlap and never contain page 0 or a page above maxPage; anything that would
+// break this (including invalid intervals read from disk) is refused. Not thread-safe:
+// used under the storage's serialisation of writes.
+class FreePageList {
+public:
+    static constexpr uint32_t NoLimit = 0xFFFFFFFF;
+
+    // Adds first..last, extending the first interval it touches at one end, else
+    // appending. Returns false (nothing changed) for an invalid or overlapping interval.
+    bool add(uint32_t first, uint32_t last);
+    bool contains(uint32_t page) const;
+    // Takes one page out; a split leaves [first, page-1] in place and appends the rest.
+    bool remove(uint32_t page);
+    // The first page of the first interval, removed from the list; 0 when empty.
+    uint32_t takeFirst();
+    void clear();
+    // Joins intervals that touch; returns whether any were joined.
+    bool merge();
+    // Smallest intervals first (ties by first page), so small holes are used up first.
+    void sort();
+
+    // Replaces the list with the page's items (invalid ones dropped); maxPage becomes
+    // `pageCount` afterwards.
+    void loadFrom(FreePageListPage& page, uint32_t pageCount);
+    // Rewrites the page with the list and writes the changed blocks back.
+    void saveTo(FreePageListPage& page);
+
+    const std::vector<FreePageListItem>& intervals() const { return _intervals; }
+    uint32_t intervalCount() const { return static_cast<uint32_t>(_intervals.size()); }
+    uint32_t freeCount() const { return _freeCount; }
+    uint32_t maxPage() const { return _maxPage; }
+    void setMaxPage(uint32_t maxPage) { _maxPage = maxPage; }
+    bool isDirty() const { return _dirty; }
+
+private:
+    std::vector<FreePageListItem> _intervals;
+    uint32_t _freeCount = 0;
+    uint32_t _maxPage = NoLimit;
+    bool _dirty = false;
+};

@@ -1,0 +1,243 @@
+#include "storage/pager/Page.h"
+
+#include <algorithm>
+
+#include "base/SystemException.h"
+#include "base/TarsilException.h"
+#include "base/thread/Random.h"
+#include "storage/aio/AIOContext.h"
+#include "storage/pager/MemoryPool.h"
+#include "storage/pager/PageCache.h"
+#include "storage/pager/SuperBlock.h"
+#include "storage/pager/TarsilFormat.h"
+
+using namespace TarsilFormat;
+
+Page::Page(SuperBlock& superBlock, PageCache& cache) : _superBlock(superBlock), _cache(cache) {}
+
+Page::~Page() {
+    release();
+}
+
+uint32_t Page::ioBlockSize() const {
+    uint32_t size = _superBlock.ioBlockSize();
+    return size < 512 ? 512 : size;
+}
+
+uint32_t Page::itemOffset(uint32_t index) {
+    return index * itemSize() + firstItemOffset();
+}
+
+uint32_t Page::dataEnd() {
+    return itemSize() * itemCount() + IndexData;
+}
+
+uint32_t Page::capacity() {
+    uint32_t size = itemSize();
+    uint32_t pageSize = _superBlock.pageSize();
+    return size == 0 || pageSize <= IndexData ? 0 : (pageSize - IndexData) / size;
+}
+
+PageType Page::type() {
+    PageType value;
+    value.readFrom(_buffer, PageOffsetType);
+    return value;
+}
+
+void Page::setType(const PageType& type) {
+    type.writeTo(_buffer, PageOffsetType);
+}
+
+void Page::wrap(bool headerOnly) {
+    uint32_t pageSize = _superBlock.pageSize();
+    if (headerOnly) {
+        _buffer.wrap(_data, PageHeaderSize, _superBlock.pageByteOrder());
+        _buffer.setMaskSize(1);
+    } else {
+        uint32_t maskBytes = std::max<uint32_t>(1, pageSize / ioBlockSize() / 8);
+        _buffer.wrap(_data, static_cast<int>(pageSize), _superBlock.pageByteOrder());
+        _buffer.setMaskSize(static_cast<int>(maskBytes));
+    }
+    _buffer.setPosition(IndexData);
+    _headerOnly = headerOnly;
+}
+
+void Page::resetHeader() {
+    putInt(PageOffsetReserved, 0);
+    setNext(0);
+    setNextChecksum(InvalidPageChecksum);
+    setItemCount(0);
+    setFirstItemOffset(IndexData);
+    setLastItemOffset(IndexData);
+    setItemFlags(0);
+    setFirstItemID(0);
+    setLastItemID(0);
+    putInt(PageOffsetPageTag, 0);
+    _buffer.setPosition(IndexData);
+}
+
+void Page::init(const PageType& type, uint32_t pageNumber, uint32_t itemSize, uint32_t previous,
+                uint32_t previousChecksum, IPageInitializer* initializer) {
+    release();
+    _data = static_cast<uint8_t*>(MemoryPool::allocate(_superBlock.pageSize()));
+    _pageNumber = pageNumber;
+    _isCopy = false;
+    _readOnly = false;
+    wrap(false);
+    resetHeader();
+    uint32_t checksum;
+    do {
+        checksum = Random::instance().next();
+    } while (checksum == InvalidPageChecksum);
+    setChecksum(checksum);
+    setPrevious(previous);
+    setPreviousChecksum(previousChecksum);
+    setNextChecksum(InvalidPageChecksum);
+    setType(type);
+    setItemSize(itemSize);
+    setSuperChecksum(_superBlock.checksum());
+    if (initializer != nullptr) {
+        initializer->initialize(*this);
+    }
+    _cache.allocate(pageNumber, _data, *this);
+}
+
+void Page::reset() {
+    release();
+    _pageNumber = 0;
+}
+
+void Page::load(uint32_t pageNumber, bool readOnly) {
+    release();
+    bool isCopy = false;
+    _data = static_cast<uint8_t*>(_cache.fetch(pageNumber, isCopy, readOnly ? nullptr : this));
+    _pageNumber = pageNumber;
+    _isCopy = isCopy;
+    _readOnly = readOnly;
+    wrap(false);
+    _buffer.clearDirty();
+}
+
+void Page::loadHeader(uint32_t pageNumber, bool readOnly) {
+    release();
+    uint8_t* block = static_cast<uint8_t*>(MemoryPool::allocate(ioBlockSize()));
+    int handle = readOnly ? _superBlock.readHandle() : _superBlock.writeHandle();
+    try {
+        AIOContext::instance().read(handle, block, _superBlock.pageOffset(pageNumber), ioBlockSize());
+    } catch (const SystemException&) {
+        MemoryPool::free(block);
+        throw;
+    }
+    _data = block;
+    _pageNumber = pageNumber;
+    _isCopy = false;
+    _readOnly = readOnly;
+    wrap(true);
+    _buffer.clearDirty();
+}
+
+void Page::release() {
+    if (_data == nullptr) {
+        return;
+    }
+    if (_headerOnly) {
+        MemoryPool::free(_data);
+    } else {
+        _cache.release(_pageNumber, _data, _isCopy);
+    }
+    _data = nullptr;
+    _headerOnly = false;
+}
+
+void Page::writeRange(uint32_t offset, uint32_t length) {
+    if (_readOnly || length == 0) {
+        return;
+    }
+    // Direct I/O moves whole device blocks only.
+    uint32_t block = ioBlockSize();
+    uint32_t end = std::min(_superBlock.pageSize(), (offset + length + block - 1) / block * block);
+    offset = offset / block * block;
+    AIOContext::instance().write(_superBlock.writeHandle(), _data + offset, _superBlock.pageOffset(_pageNumber) + offset,
+                                 end - offset);
+}
+
+void Page::writeHeaderBlock() {
+    writeRange(0, ioBlockSize());
+}
+
+void Page::barrier() {
+    if (!_readOnly) {
+        AIOContext::instance().barrier(_superBlock.writeHandle());
+    }
+}
+
+void Page::save() {
+    _cache.beforeWrite(*this, false);
+    if (!_headerOnly) {
+        uint32_t block = ioBlockSize();
+        writeRange(block, _superBlock.pageSize() - block);
+        // A power cut must never leave a header on disk whose data is not.
+        barrier();
+    }
+    writeHeaderBlock();
+    _buffer.clearDirty();
+    _cache.afterWrite(*this, false);
+}
+
+void Page::saveHeader() {
+    _cache.beforeWrite(*this, true);
+    writeHeaderBlock();
+    _buffer.clearDirty();
+    _cache.afterWrite(*this, true);
+}
+
+void Page::syncSaveDirty() {
+    if (_buffer.isClean()) {
+        return;
+    }
+    if (_buffer.mask().isAllDirty()) {
+        save();
+        return;
+    }
+    _cache.beforeWrite(*this, false);
+    uint32_t block = ioBlockSize();
+    bool headerDirty = false;
+    bool dataWritten = false;
+    for (const DirtyRange& range : _buffer.dirtyRanges()) {
+        uint32_t start = static_cast<uint32_t>(range.offset);
+        uint32_t end = start + static_cast<uint32_t>(range.length);
+        if (start < block) {
+            headerDirty = true;
+            start = block;
+        }
+        if (!_headerOnly && end > start) {
+            writeRange(start, end - start);
+            dataWritten = true;
+        }
+    }
+    if (headerDirty) {
+        if (dataWritten) {
+            // The header may describe the data just written: it goes last, behind a barrier.
+            barrier();
+        }
+        writeHeaderBlock();
+    }
+    _buffer.clearDirty();
+    _cache.afterWrite(*this, false);
+}
+
+void Page::readItem(uint32_t index, ISerializable& item) {
+    uint32_t offset = itemOffset(index);
+    if (static_cast<uint64_t>(offset) + static_cast<uint32_t>(item.serializedSize()) > static_cast<uint32_t>(_buffer.capacity())) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
+    item.readFrom(_buffer, static_cast<int>(offset));
+}
+
+void Page::writeItem(uint32_t index, const ISerializable& item) {
+    uint32_t offset = itemOffset(index);
+    if (static_cast<uint64_t>(offset) + static_cast<uint32_t>(item.serializedSize()) > static_cast<uint32_t>(_buffer.capacity())) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
+    item.writeTo(_buffer, static_cast<int>(offset));
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/DirtyMaskingBuffer.h"
+#include "base/ISerializable.h"
+#include "base/thread/Mutex.h"
+#include "storage/pager/IPageInitializer.h"
+#include "storage/pager/PageType.h"
+
+class PageCache;
+class SuperBlock;
+
+// The in-memory handle of one page of a storage file: a page-sized block from the
+// memory pool (shared with readers through the page cache, or a private copy), typed
+// access to the 128-byte header, and write-back of only the device blocks that changed.
+//
+// Every write path puts the header block on disk after the data blocks it describes,
+// with a durability barrier between them: after a power cut a header never describes
+// data that did not reach the disk.
+//
+// A Page object belongs to one thread. Its mutex guards the page memory while the
+// owning writer changes it and the cache copies it for a reader; take it around changes
+// that readers must never see half done, and never hold it while calling into the cache.
+class Page {
+public:
+    static constexpr uint32_t IndexData = 128;
+    static constexpr uint32_t InvalidPageChecksum = 0;
+
+    Page(SuperBlock& superBlock, PageCache& cache);
+    virtual ~Page();
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
+
+    virtual uint32_t itemOffset(uint32_t index);
+    virtual uint32_t dataEnd();
+    // New content for `pageNumber`: a fresh block, a reset header with a new random
+    // checksum. Nothing is written to the file.
+    virtual void init(const PageType& type, uint32_t pageNumber, uint32_t itemSize, uint32_t previous,
+                      uint32_t previousChecksum, IPageInitializer* initializer = nullptr);
+    virtual void reset();
+    virtual void load(uint32_t pageNumber, bool readOnly);
+    // Reads only the first I/O block; only the header is accessible.
+    virtual void loadHeader(uint32_t pageNumber, bool readOnly);
+    virtual void loadForWrite(uint32_t pageNumber) { load(pageNumber, false); }
+    virtual void loadForRead(uint32_t pageNumber) { load(pageNumber, true); }
+    virtual void loadHeaderForWrite(uint32_t pageNumber) { loadHeader(pageNumber, false); }
+    // Data blocks, barrier, header block.
+    virtual void save();
+    // Only the blocks that changed; data first, barrier, header last.
+    virtual void syncSaveDirty();
+    virtual void saveHeader();
+    // Gives the block back (to the cache, or the pool for a header-only page).
+    void release();
+
+    PageType type();
+    void setType(const PageType& type);
+    uint32_t previous() { return getInt(0x08); }
+    void setPrevious(uint32_t v) { putInt(0x08, v); }
+    uint32_t next() { return getInt(0x0C); }
+    void setNext(uint32_t v) { putInt(0x0C, v); }
+    uint32_t itemSize() { return getInt(0x10); }
+    void setItemSize(uint32_t v) { putInt(0x10, v); }
+    uint32_t itemCount() { return getInt(0x14); }
+    void setItemCount(uint32_t v) { putInt(0x14, v); }
+    uint32_t firstItemOffset() { return getInt(0x18); }
+    void setFirstItemOffset(uint32_t v) { putInt(0x18, v); }
+    uint32_t lastItemOffset() { return getInt(0x1C); }
+    void setLastItemOffset(uint32_t v) { putInt(0x1C, v); }
+    uint64_t firstItemID() { return _buffer.getLongAt(0x20); }
+    void setFirstItemID(uint64_t v) { _buffer.putLongAt(0x20, v); }
+    uint64_t lastItemID() { return _buffer.getLongAt(0x28); }
+    void setLastItemID(uint64_t v) { _buffer.putLongAt(0x28, v); }
+    uint32_t itemFlags() { return getInt(0x30); }
+    void setItemFlags(uint32_t v) { putInt(0x30, v); }
+    uint32_t checksum() { return getInt(0x3C); }
+    void setChecksum(uint32_t v) { putInt(0x3C, v); }
+    uint32_t previousChecksum() { return getInt(0x40); }
+    void setPreviousChecksum(uint32_t v) { putInt(0x40, v); }
+    uint32_t nextChecksum() { return getInt(0x44); }
+    void setNextChecksum(uint32_t v) { putInt(0x44, v); }
+    uint32_t timeStamp() { return getInt(0x48); }
+    void setTimeStamp(uint32_t v) { putInt(0x48, v); }
+    uint32_t superChecksum() { return getInt(0x4C); }
+    void setSuperChecksum(uint32_t v) { putInt(0x4C, v); }
+    uint32_t pageTag() { return getInt(0x50); }
+
+    uint32_t pageNumber() const { return _pageNumber; }
+    DirtyMaskingBuffer& buffer() { return _buffer; }
+    uint8_t* data() { return _data; }
+    bool isLoaded() const { return _data != nullptr; }
+    bool isEmpty() { return itemCount() == 0; }
+    // Items of itemSize() that fit the data area; 0 when the item size is 0.
+    uint32_t capacity();
+    bool isReadOnly() const { return _readOnly; }
+    bool isCopy() const { return _isCopy; }
+    bool isHeaderOnly() const { return _headerOnly; }
+    Mutex& mutex() { return _mutex; }
+    SuperBlock& superBlock() { return _superBlock; }
+    PageCache& cache() { return _cache; }
+
+    void readItem(uint32_t index, ISerializable& item);
+    void writeItem(uint32_t index, const ISerializable& item);
+
+protected:
+    // Empties the header: no next page, no items, offsets at the data start.
+    void resetHeader();
+    uint32_t getInt(int offset) { return _buffer.getIntAt(offset); }
+    void putInt(int offset, uint32_t v) { _buffer.putIntAt(offset, v); }
+
+private:
+    void wrap(bool headerOnly);
+    void writeRange(uint32_t offset, uint32_t length);
+    void writeHeaderBlock();
+    void barrier();
+    uint32_t ioBlockSize() const;
+
+    uint32_t _pageNumber = 0;
+    uint8_t* _data = nullptr;
+    DirtyMaskingBuffer _buffer;
+    SuperBlock& _superBlock;
+    PageCache& _cache;
+    Mutex _mutex;
+    bool _readOnly = false;
+    bool _isCopy = false;
+    bool _headerOnly = false;
+};

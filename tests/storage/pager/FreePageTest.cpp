@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "PagerFixture.h"
+#include "base/TarsilException.h"
+#include "storage/pager/FixedSizeFreePageAllocator.h"
+#include "storage/pager/FreePageList.h"
+
+namespace {
+
+using Intervals = std::vector<FreePageListItem>;
+
+FreePageList listOf(const Intervals& intervals, uint32_t maxPage = FreePageList::NoLimit) {
+    FreePageList list;
+    list.setMaxPage(maxPage);
+    for (const auto& item : intervals) {
+        EXPECT_TRUE(list.add(item.first(), item.last()));
+    }
+    return list;
+}
+
+}  // namespace
+
+TEST(FreePageList, AddExtendsOneNeighbourAndRefusesInvalidOrOverlappingIntervals) {
+    FreePageList list = listOf({{10, 20}}, 100);
+    EXPECT_TRUE(list.add(5, 9));
+    EXPECT_TRUE(list.add(21, 25));
+    EXPECT_EQ(list.intervals(), (Intervals{{5, 25}}));
+    EXPECT_FALSE(list.add(8, 12));
+    EXPECT_FALSE(list.add(0, 4));
+    EXPECT_FALSE(list.add(10, 5));
+    EXPECT_FALSE(list.add(99, 101));
+    EXPECT_EQ(list.freeCount(), 21u);
+
+    FreePageList gap = listOf({{10, 20}, {3, 6}});
+    gap.add(7, 9);  // closes the gap, but joins only one side
+    EXPECT_EQ(gap.intervals(), (Intervals{{7, 20}, {3, 6}}));
+    EXPECT_TRUE(gap.merge());
+    EXPECT_EQ(gap.intervals(), (Intervals{{3, 20}}));
+    EXPECT_EQ(gap.freeCount(), 18u);
+}
+
+TEST(FreePageList, RemoveSplitsAndTakeFirstHandsOutSmallHolesFirst) {
+    FreePageList list = listOf({{5, 9}});
+    EXPECT_TRUE(list.remove(7));
+    EXPECT_EQ(list.intervals(), (Intervals{{5, 6}, {8, 9}}));
+    EXPECT_FALSE(list.remove(7));
+    EXPECT_EQ(list.freeCount(), 4u);
+
+    FreePageList holes = listOf({{50, 90}, {3, 3}});
+    holes.sort();
+    EXPECT_EQ(holes.takeFirst(), 3u);
+    EXPECT_EQ(holes.takeFirst(), 50u);
+    EXPECT_EQ(holes.intervals(), (Intervals{{51, 90}}));
+    FreePageList empty;
+    EXPECT_EQ(empty.takeFirst(), 0u);
+}
+
+TEST(FixedSizeFreePageAllocator, CompactThresholdGrowsWhenNothingMergesAndShrinksWhenItDoes) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    FixedSizeFreePageAllocator allocator;
+    allocator.format(file.superBlock, file.cache);
+    for (uint32_t page = 3; page <= 23; page += 2) {
+        allocator.extract(page);  // 11 separate holes remain... plus the tail
+    }
+    uint32_t count = allocator.list().intervalCount();
+    ASSERT_GT(count, 10u);
+    EXPECT_EQ(allocator.compact(), count);
+    EXPECT_EQ(allocator.mergeThreshold(), 20u);
+    EXPECT_EQ(allocator.compact(), count);  // under the new threshold: returns at once
+    EXPECT_EQ(allocator.mergeThreshold(), 20u);
+
+    for (uint32_t page = 3; page <= 23; page += 2) {
+        allocator.append(page);  // every hole closes up with its neighbours
+    }
+    for (int i = 0; i < 10; ++i) {
+        allocator.extract(30 + 2 * i);  // ten new holes: more intervals than the threshold
+    }
+    uint32_t before = allocator.list().intervalCount();
+    ASSERT_GT(before, 20u);
+    EXPECT_LT(allocator.compact(), before);
+    EXPECT_EQ(allocator.mergeThreshold(), 10u);
+}
+
+TEST(FixedSizeFreePageAllocator, FormatFreesAllButTheListPageAndOpenReloadsMerged) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    FixedSizeFreePageAllocator allocator;
+    allocator.format(file.superBlock, file.cache);
+    EXPECT_EQ(allocator.list().intervals(), (Intervals{{2, 100}}));
+    EXPECT_EQ(allocator.freePageCount(), 99u);
+    TrackListItem track;
+    ASSERT_TRUE(file.superBlock.findTrack(PageType::FreePageList, track));
+    EXPECT_EQ(track.firstPage(), 1u);
+    EXPECT_EQ(track.lastPageChecksum(), allocator.page()->checksum());
+
+    EXPECT_EQ(allocator.takeFirst(), 2u);
+    EXPECT_TRUE(allocator.isListed(2));  // on disk until its transaction extracts it
+    EXPECT_FALSE(allocator.consumable(2));
+    allocator.extract(2);
+    EXPECT_FALSE(allocator.isListed(2));
+    allocator.appendInterval(2, 2);
+    allocator.extract(40);
+    allocator.flush();
+
+    FixedSizeFreePageAllocator reopened;
+    file.cache.clear();
+    reopened.init(file.superBlock, file.cache, true);
+    EXPECT_EQ(reopened.list().intervals(), (Intervals{{2, 39}, {41, 100}}));
+    EXPECT_EQ(reopened.mergeThreshold(), 10u);
+    EXPECT_EQ(reopened.list().maxPage(), 100u);
+
+    FixedSizeFreePageAllocator readOnly;
+    readOnly.init(file.superBlock, file.cache, false);
+    EXPECT_EQ(readOnly.freePageCount(), 0u);
+}
+
+TEST(FixedSizeFreePageAllocator, DamagedListPageIsReportedAndBadItemsDropped) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    {
+        FixedSizeFreePageAllocator allocator;
+        allocator.format(file.superBlock, file.cache);
+        FreePageListPage& page = *allocator.page();
+        page.push(FreePageListItem(0, 3));      // page 0 is never free
+        page.push(FreePageListItem(90, 120));   // beyond the last page
+        page.push(FreePageListItem(50, 60));    // overlaps [2 ~ 100]
+        page.syncSaveDirty();
+    }
+    file.cache.clear();
+    FixedSizeFreePageAllocator allocator;
+    allocator.init(file.superBlock, file.cache, true);
+    EXPECT_EQ(allocator.list().intervals(), (Intervals{{2, 100}}));
+    EXPECT_EQ(allocator.page()->itemCount(), 1u);  // written back without them
+    allocator.reset();
+
+    uint64_t header = file.superBlock.pageOffset(1);
+    std::string original = readBytes(file.path, header, 128);
+    std::string badSize = original;
+    badSize[0x10] = 7;  // item size 7 in a little-endian header
+    writeBytes(file.path, header, badSize);
+    file.cache.clear();
+    EXPECT_THROW(allocator.init(file.superBlock, file.cache, true), TarsilException);
+
+    std::string badCount = original;
+    badCount[0x17] = 0x7F;  // item count far beyond capacity
+    writeBytes(file.path, header, badCount);
+    file.cache.clear();
+    try {
+        allocator.init(file.superBlock, file.cache, true);
+        FAIL() << "a damaged list page was accepted";
+    } catch (const TarsilException& e) {
+        EXPECT_EQ(e.errorCode(), 4);
+    }
+
+    std::string stale = original;
+    stale[0x3C] ^= 0x5A;  // a checksum the track list does not name
+    writeBytes(file.path, header, stale);
+    file.cache.clear();
+    EXPECT_THROW(allocator.init(file.superBlock, file.cache, true), TarsilException);
+}
+
+TEST(FixedSizeFreePageAllocator, FullListPageIsRewrittenFromMemoryInsteadOfOverrun) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 2000);
+    file.format(4096);
+    FixedSizeFreePageAllocator allocator;
+    allocator.format(file.superBlock, file.cache);
+    uint32_t capacity = allocator.page()->capacity();  // 496 intervals
+    for (uint32_t page = 3; page < 3 + 2 * (capacity + 5); page += 2) {
+        allocator.extract(page);
+    }
+    EXPECT_LE(allocator.page()->itemCount(), capacity);
+    EXPECT_TRUE(allocator.page()->isConsistent());
+    allocator.flush();
+    uint32_t freeInMemory = allocator.freePageCount();
+
+    file.cache.clear();
+    FixedSizeFreePageAllocator reopened;
+    reopened.init(file.superBlock, file.cache, true);
+    EXPECT_LE(reopened.freePageCount(), freeInMemory);
+    for (uint32_t page = 3; page < 3 + 2 * (capacity + 5); page += 2) {
+        EXPECT_FALSE(reopened.consumable(page)) << page;  // used pages never come back as free
+    }
+}
