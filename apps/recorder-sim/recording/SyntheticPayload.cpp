@@ -1,0 +1,85 @@
+#include "recorder-sim/recording/SyntheticPayload.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "network/protocol/playback/PlaybackLayout.h"
+#include "recorder-sim/recording/SyntheticHash.h"
+
+namespace {
+constexpr uint8_t Magic[4] = {'Q', 'F', 'S', 'P'};
+}
+
+SyntheticPayload::SyntheticPayload(uint64_t seed, uint32_t minVideoSize, uint32_t maxVideoSize,
+                                   uint32_t audioSize)
+    : _seed(seed), _minVideoSize(minVideoSize), _maxVideoSize(maxVideoSize), _audioSize(audioSize) {}
+
+uint32_t SyntheticPayload::size(uint16_t mediaType, unsigned channel, uint64_t frameNumber) const {
+    if (mediaType != PlaybackLayout::MediaTypeVideo) return _audioSize;
+    uint64_t span = uint64_t{_maxVideoSize} - _minVideoSize + 1;
+    return _minVideoSize + static_cast<uint32_t>(SyntheticHash::of(_seed, 0x51CE, channel, frameNumber) % span);
+}
+
+uint64_t SyntheticPayload::streamKey(uint16_t mediaType, unsigned channel, uint64_t frameNumber) const {
+    return SyntheticHash::of(_seed, (uint64_t{mediaType} << 8) | channel, frameNumber, 0xB17E5);
+}
+
+void SyntheticPayload::generate(uint64_t key, uint8_t* out, size_t from, size_t to) {
+    // Eight bytes per mixed word; `from` is a multiple of 8.
+    for (size_t i = from; i < to; i += 8) {
+        uint64_t word = SyntheticHash::mix(key + i / 8);
+        for (size_t j = 0; j < 8 && i + j < to; ++j) out[i - from + j] = static_cast<uint8_t>(word >> (8 * j));
+    }
+}
+
+void SyntheticPayload::fill(uint16_t mediaType, unsigned channel, uint64_t frameNumber,
+                            std::vector<uint8_t>& out) const {
+    size_t length = size(mediaType, channel, frameNumber);
+    out.resize(length);
+    uint8_t stamp[StampSize] = {Magic[0], Magic[1], Magic[2], Magic[3], static_cast<uint8_t>(mediaType),
+                                static_cast<uint8_t>(channel)};
+    for (int i = 0; i < 8; ++i) stamp[8 + i] = static_cast<uint8_t>(frameNumber >> (56 - 8 * i));
+    uint64_t key = streamKey(mediaType, channel, frameNumber);
+    for (size_t i = 0; i < length && i < StampSize; ++i) out[i] = stamp[i];
+    if (length > StampSize) generate(key, out.data() + StampSize, StampSize, length);
+}
+
+std::vector<uint8_t> SyntheticPayload::expected(uint16_t mediaType, unsigned channel, uint64_t frameNumber) const {
+    std::vector<uint8_t> out;
+    fill(mediaType, channel, frameNumber, out);
+    return out;
+}
+
+bool SyntheticPayload::verify(uint16_t mediaType, unsigned channel, uint64_t frameNumber, const uint8_t* data,
+                              size_t length) const {
+    if (data == nullptr || length != size(mediaType, channel, frameNumber)) return false;
+    Stamp stamp;
+    if (!readStamp(data, length, stamp)) return false;
+    if (stamp.mediaType != mediaType || stamp.channel != channel || stamp.frameNumber != frameNumber) return false;
+    if (data[6] != 0 || data[7] != 0) return false;
+    uint64_t key = streamKey(mediaType, channel, frameNumber);
+    uint8_t block[4096];
+    for (size_t from = StampSize; from < length; from += sizeof block) {
+        size_t to = std::min(length, from + sizeof block);
+        generate(key, block, from, to);
+        if (std::memcmp(block, data + from, to - from) != 0) return false;
+    }
+    return true;
+}
+
+bool SyntheticPayload::verifyStamped(const uint8_t* data, size_t length) const {
+    Stamp stamp;
+    return readStamp(data, length, stamp) && verify(stamp.mediaType, stamp.channel, stamp.frameNumber, data, length);
+}
+
+bool SyntheticPayload::readStamp(const uint8_t* data, size_t length, Stamp& out) {
+    if (data == nullptr || length < StampSize) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (data[i] != Magic[i]) return false;
+    }
+    out.mediaType = data[4];
+    out.channel = data[5];
+    out.frameNumber = 0;
+    for (int i = 0; i < 8; ++i) out.frameNumber = (out.frameNumber << 8) | data[8 + i];
+    return true;
+}

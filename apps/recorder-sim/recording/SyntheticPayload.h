@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The bytes of every synthetic frame, as a pure function of the frame's stream (media type
+// and channel), its frame number in that stream and the recording's seed; only the sizes
+// also depend on the configured size range. A receiver that archived a frame can therefore
+// recompute what it must have received and compare byte for byte.
+//
+// Each payload starts with a 16-byte stamp naming its stream and frame number ("QFSP",
+// media type, channel, two zero bytes, the frame number big-endian), followed by
+// pseudo-random bytes. Immutable after construction; safe to share between threads.
+class SyntheticPayload {
+public:
+    static constexpr size_t StampSize = 16;
+
+    struct Stamp {
+        uint16_t mediaType = 0;
+        unsigned channel = 0;
+        uint64_t frameNumber = 0;
+    };
+
+    SyntheticPayload(uint64_t seed, uint32_t minVideoSize, uint32_t maxVideoSize, uint32_t audioSize);
+
+    uint32_t size(uint16_t mediaType, unsigned channel, uint64_t frameNumber) const;
+    // Replaces `out` by the payload of the frame.
+    void fill(uint16_t mediaType, unsigned channel, uint64_t frameNumber, std::vector<uint8_t>& out) const;
+    std::vector<uint8_t> expected(uint16_t mediaType, unsigned channel, uint64_t frameNumber) const;
+
+    // True when `data` is exactly the payload of that frame: right length, every byte equal.
+    bool verify(uint16_t mediaType, unsigned channel, uint64_t frameNumber, const uint8_t* data,
+                size_t length) const;
+    // Verifies a payload against the frame its own stamp names; false when the stamp is
+    // unreadable. Use `verify` when the frame is known from elsewhere (the header).
+    bool verifyStamped(const uint8_t* data, size_t length) const;
+
+    // Reads the stamp at the start of a payload; false when it is too short or not one.
+    static bool readStamp(const uint8_t* data, size_t length, Stamp& out);
+
+    uint64_t seed() const { return _seed; }
+
+private:
+    // Bytes [from, to) of the payload whose stream key is `key`, written to out[0 .. to - from).
+    static void generate(uint64_t key, uint8_t* out, size_t from, size_t to);
+    uint64_t streamKey(uint16_t mediaType, unsigned channel, uint64_t frameNumber) const;
+
+    uint64_t _seed;
+    uint32_t _minVideoSize;
+    uint32_t _maxVideoSize;
+    uint32_t _audioSize;
+};
