@@ -6,6 +6,7 @@
 #include "network/protocol/playback/MediaFrame.h"
 #include "network/protocol/playback/MediaPosition.h"
 #include "network/protocol/playback/PlaybackLayout.h"
+#include "network/protocol/playback/PlaybackMessages.h"
 #include "network/protocol/playback/TextInFrame.h"
 
 // One frame of the synthetic recording as the simulated recorder streams it: an audio or
@@ -35,4 +36,8 @@ struct SyntheticFrame {
         f.data = payload.empty() ? nullptr : payload.data();
         return f;
     }
+    // The message that streams this frame: a 517 for audio and video, a 526 for text-in.
+    // The 517's data points at this object's payload, like frame().
+    MediaFrameMessage mediaFrameMessage() const { return {dependent, position, frame()}; }
+    TextInFrameMessage textInFrameMessage() const { return {position, textIn}; }
 };

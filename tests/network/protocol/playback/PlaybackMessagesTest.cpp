@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "network/protocol/Packet.h"
+#include "network/protocol/playback/PlaybackMessageVariants.h"
 #include "network/protocol/playback/PlaybackMessages.h"
 #include "network/protocol/playback/PlaybackWire.h"
 
@@ -514,4 +515,40 @@ TEST(PlaybackParsing, CountsAndLengthsLargerThanThePacketAreRefused) {
     receive(packet, PacketType::SectionList, Bytes(4, 0));
     PlaybackStopNotice notice;
     EXPECT_FALSE(tryReadPlaybackMessage(packet, notice));
+}
+
+TEST(PlaybackDirections, EachSideReadsWhatTheOtherSideWrites) {
+    Packet packet;
+    // 519 is a pause request to the recorder and a stop notice from it.
+    writePlaybackMessage(packet, PauseRequest{{1, 2, 3}});
+    auto request = readPlaybackRequest(packet);
+    ASSERT_TRUE(request.has_value());
+    ASSERT_TRUE(std::holds_alternative<PauseRequest>(*request));
+    EXPECT_EQ(std::get<PauseRequest>(*request).position, (MediaPosition{1, 2, 3}));
+
+    writePlaybackMessage(packet, PlaybackStopNotice{3});
+    auto response = readPlaybackResponse(packet);
+    ASSERT_TRUE(response.has_value());
+    ASSERT_TRUE(std::holds_alternative<PlaybackStopNotice>(*response));
+    EXPECT_EQ(std::get<PlaybackStopNotice>(*response).reason, 3u);
+
+    // Both forms of the 523 jump arrive as one request, told apart by the channels.
+    writePlaybackMessage(packet, JumpToPositionRequest{{4, 5, 6}, 0, true, BitMask32(2)});
+    request = readPlaybackRequest(packet);
+    ASSERT_TRUE(request.has_value());
+    EXPECT_TRUE(std::get<JumpToPositionRequest>(*request).hasChannels);
+
+    writePlaybackMessage(packet, StorageChangeResponse{});
+    EXPECT_EQ(packet.payloadLength(), 0u);
+    response = readPlaybackResponse(packet);
+    ASSERT_TRUE(response.has_value());
+    EXPECT_TRUE(std::holds_alternative<StorageChangeResponse>(*response));
+
+    // Not a playback message: left to the caller.
+    receive(packet, 600, Bytes(4, 0));
+    EXPECT_FALSE(readPlaybackRequest(packet).has_value());
+    EXPECT_FALSE(readPlaybackResponse(packet).has_value());
+    receive(packet, PacketType::MediaFrame, Bytes(4, 0));
+    EXPECT_FALSE(readPlaybackRequest(packet).has_value());  // frames only travel to the client
+    EXPECT_THROW(readPlaybackResponse(packet), ByteBufferException);
 }
