@@ -12,4 +12,6 @@ struct EventListRequest {
     BitMask32 channels;
     uint32_t param1 = 0;
     uint32_t param2 = 0;
+
+    friend bool operator==(const EventListRequest&, const EventListRequest&) = default;
 };

@@ -15,4 +15,6 @@ struct PlayRequest {
     uint32_t param1 = 0;
     uint32_t param2 = 0;
     uint32_t param3 = 0;
+
+    friend bool operator==(const PlayRequest&, const PlayRequest&) = default;
 };

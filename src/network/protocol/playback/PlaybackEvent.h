@@ -15,4 +15,6 @@ struct PlaybackEvent {
     DateTime time;
     uint64_t mediaID = 0;
     MediaPosition position;
+
+    friend bool operator==(const PlaybackEvent&, const PlaybackEvent&) = default;
 };

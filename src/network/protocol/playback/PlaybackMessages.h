@@ -41,6 +41,8 @@ struct RecordingCalendarRequest {
         io.date(m.from);
         io.date(m.to);
     }
+
+    friend bool operator==(const RecordingCalendarRequest&, const RecordingCalendarRequest&) = default;
 };
 
 // 514: the recorded stretches of an interval on some channels.
@@ -54,6 +56,8 @@ struct RecordingTimeTableRequest {
         io.interval(m.interval);
         io.mask(m.channels);
     }
+
+    friend bool operator==(const RecordingTimeTableRequest&, const RecordingTimeTableRequest&) = default;
 };
 
 // 518: start, position or step playback.
@@ -70,6 +74,8 @@ struct PlayRequestMessage {
         io.u32(m.request.param2);
         io.u32(m.request.param3);
     }
+
+    friend bool operator==(const PlayRequestMessage&, const PlayRequestMessage&) = default;
 };
 
 // 516: the recording sections of an interval on some channels.
@@ -83,6 +89,8 @@ struct SectionListRequest {
         io.mask(m.channels);
         io.interval(m.interval);
     }
+
+    friend bool operator==(const SectionListRequest&, const SectionListRequest&) = default;
 };
 
 // 519 to the recorder: stop streaming and stay at a position.
@@ -94,6 +102,8 @@ struct PauseRequest {
     static void layout(IO& io, Self& m) {
         io.position(m.position);
     }
+
+    friend bool operator==(const PauseRequest&, const PauseRequest&) = default;
 };
 
 // 521: the dates with events (flag false) or with text-in entries (flag true).
@@ -109,6 +119,8 @@ struct EventCalendarRequest {
         io.date(m.to);
         io.boolean(m.flag);
     }
+
+    friend bool operator==(const EventCalendarRequest&, const EventCalendarRequest&) = default;
 };
 
 // 515: the events of an interval.
@@ -123,6 +135,8 @@ struct EventListRequestMessage {
         io.u32(m.request.param1);
         io.u32(m.request.param2);
     }
+
+    friend bool operator==(const EventListRequestMessage&, const EventListRequestMessage&) = default;
 };
 
 // 522 and 528: the next part of a long event or text-in list.
@@ -137,6 +151,8 @@ struct ListContinueRequest {
         io.boolean(m.flag);
         io.u32(m.value);
     }
+
+    friend bool operator==(const ListContinueRequest&, const ListContinueRequest&) = default;
 };
 using EventListContinueRequest = ListContinueRequest<PacketType::EventListContinue>;
 using TextInEventListContinueRequest = ListContinueRequest<PacketType::TextInEventListContinue>;
@@ -157,6 +173,8 @@ struct JumpToPositionRequest {
         io.u64(m.mediaID);
         io.optionalMask(m.channels, m.hasChannels);
     }
+
+    friend bool operator==(const JumpToPositionRequest&, const JumpToPositionRequest&) = default;
 };
 
 // 527: the text-in entries of an interval whose text contains one of the given texts.
@@ -174,6 +192,8 @@ struct TextInEventListRequest {
         io.list(m.texts, PlaybackLayout::EmptyStringSize, [&](auto& text) { io.string(text); });
         io.boolean(m.flag);
     }
+
+    friend bool operator==(const TextInEventListRequest&, const TextInEventListRequest&) = default;
 };
 
 // 529: jump to the frame with a media ID, following some channels.
@@ -189,6 +209,8 @@ struct JumpToMediaIDRequest {
         io.u64(m.mediaID);
         io.mask(m.channels);
     }
+
+    friend bool operator==(const JumpToMediaIDRequest&, const JumpToMediaIDRequest&) = default;
 };
 
 // 524: jump to the frame nearest a time, starting from a position.
@@ -206,6 +228,8 @@ struct JumpToNearPositionRequest {
         io.u32(m.value);
         io.mask(m.channels);
     }
+
+    friend bool operator==(const JumpToNearPositionRequest&, const JumpToNearPositionRequest&) = default;
 };
 
 // 525: limit playback to an interval.
@@ -217,6 +241,8 @@ struct PlaybackIntervalRequest {
     static void layout(IO& io, Self& m) {
         io.interval(m.interval);
     }
+
+    friend bool operator==(const PlaybackIntervalRequest&, const PlaybackIntervalRequest&) = default;
 };
 
 // 530: the recorder's storages.
@@ -228,6 +254,8 @@ struct StorageListRequest {
     static void layout(IO& io, Self& m) {
         io.boolean(m.flag);
     }
+
+    friend bool operator==(const StorageListRequest&, const StorageListRequest&) = default;
 };
 
 // 531: play from another of the recorder's storages.
@@ -239,6 +267,8 @@ struct StorageChangeRequest {
     static void layout(IO& io, Self& m) {
         io.string(m.storage);
     }
+
+    friend bool operator==(const StorageChangeRequest&, const StorageChangeRequest&) = default;
 };
 
 // ---- responses and streamed frames (recorder to client) ----------------------------
@@ -253,6 +283,8 @@ struct DateListResponse {
     static void layout(IO& io, Self& m) {
         io.list(m.dates, PlaybackLayout::DateSize, [&](auto& date) { io.date(date); });
     }
+
+    friend bool operator==(const DateListResponse&, const DateListResponse&) = default;
 };
 using RecordingCalendarResponse = DateListResponse<PacketType::RecordingCalendar>;
 using EventCalendarResponse = DateListResponse<PacketType::EventCalendar>;
@@ -270,6 +302,8 @@ struct RecordingTimeTableResponse {
             io.mask(slice.channels);
         });
     }
+
+    friend bool operator==(const RecordingTimeTableResponse&, const RecordingTimeTableResponse&) = default;
 };
 
 // 516: the sections of the requested interval, with the request's channels and interval.
@@ -285,6 +319,8 @@ struct SectionListResponse {
         io.interval(m.interval);
         io.list(m.sections, PlaybackLayout::SectionIdSize, [&](auto& id) { io.u32(id); });
     }
+
+    friend bool operator==(const SectionListResponse&, const SectionListResponse&) = default;
 };
 
 // 517: one audio or video frame and the position it was read from. The frame's data
@@ -326,6 +362,8 @@ struct PlaybackStopNotice {
     static void layout(IO& io, Self& m) {
         io.u32(m.reason);
     }
+
+    friend bool operator==(const PlaybackStopNotice&, const PlaybackStopNotice&) = default;
 };
 
 // 515: one part of an event list. `hasMore` is set when a continue request would bring
@@ -349,6 +387,8 @@ struct EventListResponse {
             io.position(event.position);
         });
     }
+
+    friend bool operator==(const EventListResponse&, const EventListResponse&) = default;
 };
 
 // 526: one text-in frame and the position it was read from. Recorders that do not send
@@ -373,6 +413,8 @@ struct TextInFrameMessage {
         io.impliedOnRead(m.frame.mediaType, PlaybackLayout::MediaTypeTextIn);
         io.impliedOnRead(m.frame.linkedChannelMask, 0xFFFFFFFFu);
     }
+
+    friend bool operator==(const TextInFrameMessage&, const TextInFrameMessage&) = default;
 };
 
 // 527: one part of a text-in list; the leading values are the recorder's (`hasMore` is
@@ -399,6 +441,8 @@ struct TextInEventListResponse {
             io.text(entry.text, sizeof entry.text, PlaybackLayout::TextInListTextSize);
         });
     }
+
+    friend bool operator==(const TextInEventListResponse&, const TextInEventListResponse&) = default;
 };
 
 // 530: the recorder's storages.
@@ -415,6 +459,8 @@ struct StorageListResponse {
             io.string(storage.name, PlaybackLayout::StorageNameMaxLength);
         });
     }
+
+    friend bool operator==(const StorageListResponse&, const StorageListResponse&) = default;
 };
 
 // 531 from the recorder: the storage change is done. No payload.
@@ -423,4 +469,6 @@ struct StorageChangeResponse {
 
     template <typename IO, typename Self>
     static void layout(IO&, Self&) {}
+
+    friend bool operator==(const StorageChangeResponse&, const StorageChangeResponse&) = default;
 };

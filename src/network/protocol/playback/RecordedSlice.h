@@ -14,4 +14,5 @@ struct RecordedSlice {
     BitMask32 channels;
 
     bool operator<(const RecordedSlice& other) const;
+    friend bool operator==(const RecordedSlice&, const RecordedSlice&) = default;
 };

@@ -8,4 +8,6 @@
 struct StorageListEntry {
     uint32_t storageID = 0;
     std::string name;
+
+    friend bool operator==(const StorageListEntry&, const StorageListEntry&) = default;
 };

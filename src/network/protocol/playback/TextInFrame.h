@@ -23,4 +23,5 @@ struct TextInFrame {
 
     // Keeps at most 63 characters and always terminates the text.
     void setText(const char* value);
+    friend bool operator==(const TextInFrame&, const TextInFrame&) = default;
 };

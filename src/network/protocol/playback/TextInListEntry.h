@@ -20,4 +20,5 @@ struct TextInListEntry {
 
     // Keeps at most 63 characters and always terminates the text.
     void setText(const char* value);
+    friend bool operator==(const TextInListEntry&, const TextInListEntry&) = default;
 };
