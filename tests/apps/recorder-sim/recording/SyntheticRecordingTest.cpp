@@ -328,9 +328,16 @@ TEST(SyntheticRecording, EventAndTextInListsPointAtRealFramesAndPageCompletely) 
     ASSERT_EQ(found.entries.size(), 1u);
     EXPECT_EQ(found.entries[0].mediaID, textFrames[3].textIn.mediaID);
 
-    // Event calendars name the dates that have entries.
-    EXPECT_FALSE(recording.eventCalendar(Date(), Date(), false).empty());
-    EXPECT_EQ(recording.eventCalendar(Date(2010, 1, 1), Date(2010, 12, 31), true).size(), 0u);
+    // Event calendars name exactly the dates that have entries.
+    std::set<Date> eventDates;
+    for (const auto& e : all.entries) eventDates.insert(e.time.date());
+    std::set<Date> textDates;
+    for (const auto& e : texts.entries) textDates.insert(e.time.date());
+    auto eventCalendar = recording.eventCalendar(Date(), Date(), false);
+    auto textCalendar = recording.eventCalendar(Date(), Date(), true);
+    EXPECT_EQ(std::set<Date>(eventCalendar.begin(), eventCalendar.end()), eventDates);
+    EXPECT_EQ(std::set<Date>(textCalendar.begin(), textCalendar.end()), textDates);
+    EXPECT_TRUE(recording.eventCalendar(Date(2010, 1, 1), Date(2010, 12, 31), true).empty());
 }
 
 TEST(SyntheticRecording, VerificationCatchesEveryKindOfDamage) {
