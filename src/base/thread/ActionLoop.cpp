@@ -1,0 +1,42 @@
+#include "base/thread/ActionLoop.h"
+
+#include <algorithm>
+#include <mutex>
+
+ActionLoop::ActionLoop() : LoopingThread(nullptr) {}
+
+void ActionLoop::onStart() {
+    std::lock_guard<Mutex> guard(_mutex);
+    for (Actor* actor : _actors) {
+        actor->start();
+    }
+}
+
+void ActionLoop::runOnce() {
+    tickActors();
+    Thread::sleep(RoundMilliseconds);
+}
+
+void ActionLoop::tickActors() {
+    std::lock_guard<Mutex> guard(_mutex);
+    // By index: an action may remove an actor on this thread (the mutex is recursive);
+    // the one after it then waits for the next round instead of being ticked twice.
+    for (size_t i = 0; i < _actors.size(); ++i) {
+        _actors[i]->tick();
+    }
+}
+
+void ActionLoop::addActor(Actor* actor) {
+    std::lock_guard<Mutex> guard(_mutex);
+    _actors.push_back(actor);
+}
+
+void ActionLoop::removeActor(Actor* actor) {
+    std::lock_guard<Mutex> guard(_mutex);
+    _actors.erase(std::remove(_actors.begin(), _actors.end(), actor), _actors.end());
+}
+
+int ActionLoop::actorCount() {
+    std::lock_guard<Mutex> guard(_mutex);
+    return static_cast<int>(_actors.size());
+}
