@@ -28,14 +28,6 @@ TEST(DefaultLogHandler, WritesOneLineNamingLevelThreadMessageAndLocation) {
     EXPECT_TRUE(trace.contains("[INFO] Log in thread " + thread + ": chunk done\tat here\n"));
 }
 
-TEST(LogLevel, NamesEveryLevelAndUnknownOtherwise) {
-    const char* expected[] = {"FATAL", "ERROR", "WARN", "INFO", "DEBUG"};
-    for (int level = LogLevel::Fatal; level <= LogLevel::Debug; ++level)
-        EXPECT_STREQ(LogLevel::name(level), expected[level]);
-    EXPECT_STREQ(LogLevel::name(-1), "UNKNOWN");
-    EXPECT_STREQ(LogLevel::name(5), "UNKNOWN");
-}
-
 TEST(LogHandler, InstalledHandlerReplacesTheDefaultUntilRemoved) {
     struct Counting : ILogHandler {
         int entries = 0;

@@ -3,7 +3,6 @@
 #include "base/Clock.h"
 #include "base/DateTime.h"
 #include "base/thread/Profiler.h"
-#include "base/thread/Random.h"
 
 TEST(Profiler, TracksValuesAndIntervalsOnTheInstalledClock) {
     ManualClock clock(DateTime(2024, 5, 1, 12, 0, 0));
@@ -30,13 +29,4 @@ TEST(Profiler, TracksValuesAndIntervalsOnTheInstalledClock) {
     profiler.sample(0xFFFFFFFFu);
     EXPECT_EQ(profiler.totalValue(), 0x1FFFFFFFEull);
     EXPECT_EQ(profiler.minInterval(), 0u);
-}
-
-TEST(Random, IsOneInstanceThatFillsWholeBuffers) {
-    EXPECT_EQ(&Random::instance(), &Random::instance());
-    unsigned char bytes[4096] = {};
-    Random::instance().fill(bytes, sizeof bytes);
-    int zeros = 0;
-    for (unsigned char b : bytes) zeros += b == 0;
-    EXPECT_LT(zeros, 100);  // about 16 expected; an unfilled tail would give hundreds
 }
