@@ -3,9 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "base/InvalidSessionHandleException.h"
 #include "network/protocol/Packet.h"
-#include "network/protocol/ProfileList.h"
 #include "network/protocol/playback/PlaybackClientFacade.h"
 
 namespace {
@@ -109,16 +107,4 @@ TEST(PlaybackClientFacade, MalformedAndForeignPacketsAreNotDelivered) {
     writePlaybackMessage(packet, PlayRequestMessage{});
     EXPECT_TRUE(facade.packetAnalyzer().dispatch(1000, packet, facade));
     EXPECT_TRUE(facade.calls.empty());
-}
-
-TEST(PlaybackClientFacade, RequestsNeedAConnectedHandleAndThePlaybackProfile) {
-    RecordingFacade facade;
-    EXPECT_THROW(facade.sendPlayRequest(999, PlayRequest{}), InvalidSessionHandleException);
-    EXPECT_THROW(facade.sendStorageListRequest(1000, false), InvalidSessionHandleException);
-
-    ProfileList profiles;
-    profiles.add(1, 0, false);
-    EXPECT_FALSE(facade.acceptsProfiles(profiles));
-    profiles.add(IProfileList::PlaybackProfile, 0, false);
-    EXPECT_TRUE(facade.acceptsProfiles(profiles));
 }
