@@ -253,6 +253,9 @@ bool SelectDispatcher::prepare(SessionContextImpl& context, short& events) {
         events = POLLOUT;
     } else if ((interest & SessionContextImpl::ConnectInProgress) != 0) {
         events = POLLOUT;
+    } else if (!context._channel->isConnected() && context._serverChannel == nullptr) {
+        // Attached but not yet asked to connect: an unconnected socket polls as hung up.
+        return false;
     } else if ((interest & SessionContextImpl::AcceptWanted) != 0) {
         events = POLLIN;
     } else {
@@ -279,6 +282,9 @@ void SelectDispatcher::process(SessionContextImpl& context, short revents) {
     if ((interest & SessionContextImpl::ConnectInProgress) != 0) {
         finishConnect(context, revents);
         return;
+    }
+    if ((interest & SessionContextImpl::ConnectWanted) != 0) {
+        return;  // asked for while this round was waiting; started next round
     }
     if ((revents & (POLLERR | POLLNVAL)) != 0) {
         QF_TRACE("Set in Error FD_SET\n");

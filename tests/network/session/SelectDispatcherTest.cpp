@@ -36,9 +36,17 @@ public:
         note([this, bytes] { received += bytes; });
     }
 
+    // Looks again every few milliseconds too: some conditions are the dispatcher's own.
     bool waitFor(const std::function<bool()>& condition) {
+        auto deadline = std::chrono::steady_clock::now() + 10s;
         std::unique_lock<std::mutex> lock(_mutex);
-        return _changed.wait_for(lock, 10s, condition);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            _changed.wait_for(lock, 2ms);
+        }
+        return true;
     }
 
     SessionContext& context() { return *_context; }

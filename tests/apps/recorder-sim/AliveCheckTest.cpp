@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include "TestFacade.h"
+#include "base/Clock.h"
+#include "base/DateTime.h"
+#include "network/protocol/CommonSession.h"
+#include "network/protocol/SessionAliveChecker.h"
+#include "network/session/DisconnectReason.h"
+
+namespace {
+
+// Alive checks run on a ManualClock: the test moves time, the checker looks every 5 ms.
+class AliveCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SessionAliveChecker::Timings fast;
+        fast.roundMs = 5;
+        SessionAliveChecker::setTimings(fast);
+    }
+    void TearDown() override { SessionAliveChecker::setTimings(SessionAliveChecker::Timings()); }
+
+    ManualClock _clock{DateTime(2024, 5, 1, 12, 0, 0)};
+};
+
+}  // namespace
+
+TEST_F(AliveCheck, SilentRecorderGetsOneCheckAfter120sAndIsDroppedAfter240s) {
+    auto sim = startSim([](auto& c) {
+        c.fault = RecorderSimConfig::Fault::Silent;
+        c.aliveIntervalMs = 0;
+    });
+    TestFacade facade;
+    int handle = facade.connectTo(*sim, "admin", "secret");
+    ASSERT_TRUE(facade.waitLoggedIn(handle));
+
+    _clock.advanceSeconds(119);
+    _clock.advanceSeconds(2);
+    ASSERT_TRUE(facade.waitUntil([&] { return sim->packetsReceived(PacketType::AliveCheck) == 1; }));
+    _clock.advanceSeconds(100);  // 221 s: still waiting for the answer
+    _clock.advanceSeconds(20);   // 241 s
+    EXPECT_EQ(facade.waitDisconnected(handle), DisconnectReason::NoAliveAnswer);
+    EXPECT_EQ(sim->packetsReceived(PacketType::AliveCheck), 1);
+}
+
+TEST_F(AliveCheck, AnsweringRecorderStaysConnected) {
+    auto sim = startSim([](auto& c) { c.aliveIntervalMs = 0; });
+    TestFacade facade;
+    int handle = facade.connectTo(*sim, "admin", "secret");
+    ASSERT_TRUE(facade.waitLoggedIn(handle));
+    for (int i = 1; i <= 3; ++i) {
+        _clock.advanceSeconds(121);
+        ASSERT_TRUE(facade.waitUntil([&] { return sim->aliveRequestsReceived() == i; }));
+        // The answer clears the outstanding check before the clock moves again.
+        ASSERT_TRUE(facade.waitUntil([&] {
+            return !facade.sessionByHandle(handle).aliveCheckOutstanding();
+        }));
+    }
+    EXPECT_TRUE(facade.isLoggedIn(handle));
+    EXPECT_EQ(facade.read(facade.reasons).count(handle), 0u);
+}
+
+TEST_F(AliveCheck, LegacyRecorderIsCheckedAfterEvery20sWithoutSending) {
+    auto sim = startSim([](auto& c) {
+        c.newAliveCheck = false;
+        c.aliveIntervalMs = 0;
+    });
+    TestFacade facade;
+    int handle = facade.connectTo(*sim, "admin", "secret");
+    ASSERT_TRUE(facade.waitLoggedIn(handle));
+    _clock.advanceSeconds(21);
+    ASSERT_TRUE(facade.waitUntil([&] { return sim->aliveRequestsReceived() == 1; }));
+    _clock.advanceSeconds(21);
+    ASSERT_TRUE(facade.waitUntil([&] { return sim->aliveRequestsReceived() == 2; }));
+}
+
+TEST_F(AliveCheck, NewerRecorderIsNotCheckedWhileTrafficFlows) {
+    auto sim = startSim([](auto& c) { c.aliveIntervalMs = 0; });
+    TestFacade facade;
+    int handle = facade.connectTo(*sim, "admin", "secret");
+    ASSERT_TRUE(facade.waitLoggedIn(handle));
+    for (int i = 0; i < 5; ++i) {
+        _clock.advanceSeconds(21);
+        // Keep the recorder talking: every answer to its check refreshes the receive tick.
+        sim->sendToAll(600, {});
+        ASSERT_TRUE(facade.waitUntil([&] { return sim->unknownNotices().size() == static_cast<size_t>(i + 1); }));
+    }
+    EXPECT_EQ(sim->aliveRequestsReceived(), 0);
+}
