@@ -140,16 +140,25 @@ void CommonSession::sendAliveCheck(bool isReply) {
     if (analyzer == nullptr) {
         return;
     }
+    // Marked before queueing: on a fast link the answer can arrive, and clear the mark,
+    // before the send call even returns.
+    bool wasOutstanding = _aliveCheckOutstanding.exchange(true);
+    uint32_t previousSend = 0;
     {
+        std::lock_guard<std::mutex> guard(_tickMutex);
+        previousSend = _lastSendTick;
+        _lastSendTick = Clock::current().tickCount();
+    }
+    try {
         std::lock_guard<std::mutex> guard(_aliveMutex);
         analyzer->buildAliveCheck(_alivePacket, isReply);
         sendPacket(_alivePacket, Priority::Urgent);
-    }
-    {
+    } catch (...) {
+        _aliveCheckOutstanding.store(wasOutstanding);
         std::lock_guard<std::mutex> guard(_tickMutex);
-        _lastSendTick = Clock::current().tickCount();
+        _lastSendTick = previousSend;
+        throw;
     }
-    _aliveCheckOutstanding.store(true);
 }
 
 SessionState CommonSession::state() const {

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "TestFacade.h"
+#include "base/ByteBuffer.h"
 #include "base/Clock.h"
 #include "base/DateTime.h"
 #include "network/protocol/CommonSession.h"
 #include "network/protocol/SessionAliveChecker.h"
 #include "network/session/DisconnectReason.h"
+#include "network/socket/ServerSocketChannel.h"
+#include "network/socket/SocketChannel.h"
 
 namespace {
 
@@ -85,4 +88,38 @@ TEST_F(AliveCheck, NewerRecorderIsNotCheckedWhileTrafficFlows) {
         ASSERT_TRUE(facade.waitUntil([&] { return sim->unknownNotices().size() == static_cast<size_t>(i + 1); }));
     }
     EXPECT_EQ(sim->aliveRequestsReceived(), 0);
+}
+
+TEST_F(AliveCheck, RecorderOwnChecksAreAnsweredAtOnce) {
+    auto sim = startSim([](auto& c) { c.aliveIntervalMs = 5000; });
+    TestFacade facade;
+    int handle = facade.connectTo(*sim, "admin", "secret");
+    ASSERT_TRUE(facade.waitLoggedIn(handle));
+    _clock.advanceSeconds(6);
+    EXPECT_TRUE(facade.waitUntil([&] { return sim->aliveRepliesReceived() >= 1; }));
+}
+
+TEST_F(AliveCheck, RecorderStallingMidHandshakeIsDroppedAfter240s) {
+    // Accepts the connection, reads the sync request and never answers.
+    ServerSocketChannel listener;
+    listener.open();
+    listener.bind(SocketAddress("127.0.0.1", 0), 4);
+    TestFacade facade;
+    int handle = facade.connect(SiteAddress{"127.0.0.1", listener.localAddress().port(), "admin", "secret"}, nullptr);
+    SocketChannel peer;
+    ASSERT_TRUE(listener.accept(peer));
+    ASSERT_TRUE(facade.waitUntil(
+        [&] { return SessionAliveChecker::instance().isWatching(&facade.sessionByHandle(handle)); }));
+    EXPECT_EQ(facade.sessionByHandle(handle).state(), SessionState::CONNECTING);
+    _clock.advanceSeconds(200);
+    _clock.advanceSeconds(41);
+    EXPECT_EQ(facade.waitDisconnected(handle), DisconnectReason::NoAliveAnswer);
+
+    // Only the sync request (8 + 12 bytes) was sent: no alive check during the handshake.
+    ByteBuffer received(64);
+    int total = 0;
+    for (int n; (n = peer.read(received)) > 0;) {
+        total += n;
+    }
+    EXPECT_EQ(total, 20);
 }
