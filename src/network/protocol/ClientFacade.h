@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -52,11 +53,11 @@ public:
     void onProductInfo(ClientSession& session);
 
     SelectDispatcher& dispatcher() { return *_selectDispatcher; }
-    bool isStarted() const { return _started; }
+    bool isStarted() const { return _started.load(); }
 
 private:
     std::unique_ptr<SelectDispatcher> _selectDispatcher;
     std::vector<std::unique_ptr<ClientSession>> _sessions;
     ClientPacketAnalyzer _analyzer;
-    bool _started = false;
+    std::atomic<bool> _started{false};
 };
