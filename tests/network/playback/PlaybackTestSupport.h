@@ -1,0 +1,200 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "PlaybackService.h"
+#include "RecorderSim.h"
+#include "base/thread/Thread.h"
+#include "network/playback/IPlaybackClientListener.h"
+#include "network/playback/MediaDispatcher.h"
+#include "network/playback/NetworkPlaybackClient.h"
+
+// A small recording: two video channels and one audio channel at 5 frames per second, in
+// three slices of 20 seconds with the clock set back once, events and text-in entries.
+inline SyntheticRecordingOptions smallRecording(uint64_t seed = 7) {
+    SyntheticRecordingOptions options;
+    options.seed = seed;
+    options.videoChannels = 2;
+    options.audioChannels = 1;
+    options.framesPerSecond = 5;
+    options.keyFrameInterval = 10;
+    options.minFrameSize = 256;
+    options.maxFrameSize = 3000;
+    options.sliceCount = 3;
+    options.sliceSeconds = 20;
+    options.gapSeconds = 10;
+    options.clockBackSlice = 1;
+    options.clockBackAfterSeconds = 10;
+    options.clockBackSeconds = 30;
+    options.eventEverySeconds = 3;
+    options.textInEverySeconds = 4;
+    return options;
+}
+
+// A simulated recorder with the playback service, listening on a free loopback port.
+class SimRecorder {
+public:
+    explicit SimRecorder(PlaybackServiceConfig config) : service(std::move(config)), sim(RecorderSimConfig{}) {
+        sim.addHandlerFactory(service.factory());
+        sim.start();
+    }
+    ~SimRecorder() { sim.stop(); }
+
+    PlaybackService service;
+    RecorderSim sim;
+};
+
+// One frame as the listener saw it.
+struct DeliveredFrame {
+    uint16_t mediaType = 0;
+    MediaPosition position;
+};
+
+// Records what a playback client reports. Frames are checked as they arrive (their data
+// is valid only during the call): the payload against the recording, the thread against
+// the media dispatcher's. Waits are bounded and answer false instead of hanging.
+class FrameLog : public IPlaybackClientListener {
+public:
+    explicit FrameLog(const SyntheticRecording& recording) : _recording(recording) {}
+
+    void videoFrameReceived(int, bool, int, const MediaFrame& frame, const MediaPosition& position) override {
+        onFrame(frame.mediaType, _recording.verifyFrame(frame), position);
+    }
+    void audioFrameReceived(int, const MediaFrame& frame, const MediaPosition& position) override {
+        onFrame(frame.mediaType, _recording.verifyFrame(frame), position);
+    }
+    void textInFrameReceived(int, const TextInFrame& frame, const MediaPosition& position) override {
+        SyntheticFrame expected;
+        bool same = _recording.frameAt(position, expected) && expected.isTextIn() && expected.textIn.time.equals(frame.time) &&
+                    std::string(expected.textIn.text) == frame.text;
+        onFrame(frame.mediaType, same, position);
+    }
+    void playbackStopped(int, int reason) override {
+        note([&] {
+            stops.push_back(reason);
+            framesAtStop.push_back(frames.size());
+            wrongThread |= !onMediaThread();
+        });
+    }
+    void playStarted(int, int mode) override {
+        note([&] { startedModes.push_back(mode); });
+    }
+    void connected(int) override {
+        note([&] { ++connects; });
+    }
+    void disconnected(int, int reason) override {
+        note([&] { disconnects.push_back(reason); });
+    }
+    void recordingTimeTableReceived(int, const std::vector<RecordedSlice>& slices) override {
+        note([&] { timeTables.push_back(slices); });
+    }
+    void playbackRecordingSectionListReceived(int, BitMask32, const Interval&,
+                                              const std::vector<uint32_t>& sections) override {
+        note([&] { sectionLists.push_back(sections); });
+    }
+    void playbackEventListReceived(int, const EventListResponse& list) override {
+        note([&] { eventLists.push_back(list); });
+        if (onEventList) onEventList(list);
+    }
+    void playbackCallback(int, int code, int value) override {
+        note([&] { callbacks.push_back({code, value, frames.size()}); });
+    }
+
+    bool waitUntil(const std::function<bool()>& condition, int seconds = 30) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return _changed.wait_for(lock, std::chrono::seconds(seconds), condition);
+    }
+    bool waitConnected() {
+        return waitUntil([&] { return connects > 0 || !disconnects.empty(); }) && connects > 0;
+    }
+    bool waitStops(size_t count) {
+        return waitUntil([&] { return stops.size() >= count; });
+    }
+    template <typename T>
+    T read(const T& field) {
+        std::lock_guard<std::mutex> guard(mutex);
+        return field;
+    }
+
+    // Called on the media dispatcher thread after each frame was noted (not under the lock).
+    std::function<void(size_t count)> onEachFrame;
+    std::function<void(const EventListResponse&)> onEventList;
+
+    std::mutex mutex;
+    std::vector<DeliveredFrame> frames;
+    size_t badPayloads = 0;
+    bool wrongThread = false;
+    std::vector<int> stops;
+    std::vector<size_t> framesAtStop;
+    std::vector<int> startedModes;
+    int connects = 0;
+    std::vector<int> disconnects;
+    std::vector<std::vector<RecordedSlice>> timeTables;
+    std::vector<std::vector<uint32_t>> sectionLists;
+    std::vector<EventListResponse> eventLists;
+    struct Callback {
+        int code;
+        int value;
+        size_t framesBefore;
+    };
+    std::vector<Callback> callbacks;
+
+private:
+    static bool onMediaThread() { return Thread::currentThreadId() == MediaDispatcher::instance().id(); }
+
+    void onFrame(uint16_t mediaType, bool verified, const MediaPosition& position) {
+        size_t count = 0;
+        note([&] {
+            frames.push_back({mediaType, position});
+            badPayloads += verified ? 0 : 1;
+            wrongThread |= !onMediaThread();
+            count = frames.size();
+        });
+        if (onEachFrame) onEachFrame(count);
+    }
+
+    template <typename F>
+    void note(F change) {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            change();
+        }
+        _changed.notify_all();
+    }
+
+    const SyntheticRecording& _recording;
+    std::condition_variable _changed;
+};
+
+// The positions a playback starting at `cursor` must deliver, in order.
+inline std::vector<MediaPosition> positionsFrom(FrameCursor cursor) {
+    std::vector<MediaPosition> positions;
+    SyntheticFrame frame;
+    while (cursor.next(frame)) {
+        positions.push_back(frame.position);
+    }
+    return positions;
+}
+
+inline std::vector<MediaPosition> positionsOf(const std::vector<DeliveredFrame>& frames) {
+    std::vector<MediaPosition> positions;
+    for (const DeliveredFrame& frame : frames) {
+        positions.push_back(frame.position);
+    }
+    return positions;
+}
+
+// A play request for the whole recording on `channels`, as fast as the recorder streams.
+inline PlaybackClientRequest playAll(BitMask32 channels) {
+    PlayRequest request;
+    request.mode = 1;
+    request.channels = channels;
+    request.param1 = 1;
+    request.param2 = 3;
+    return PlaybackClientRequest::playing(request);
+}
