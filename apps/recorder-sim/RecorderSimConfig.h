@@ -33,6 +33,9 @@ struct RecorderSimConfig {
     // Send our own alive check after this long without sending anything while a client is
     // logged in; 0 never.
     int aliveIntervalMs = 10000;
+    // The version the recorder reports in its product information (storage lists are
+    // offered from 1.2 on).
+    std::string productVersion = "1.2";
     // Send a fin notice right after a successful login.
     bool finAfterLogin = false;
 

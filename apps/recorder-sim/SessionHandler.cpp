@@ -108,7 +108,7 @@ void SessionHandler::sendSyncResponse(RecorderConnection& connection) {
         profiles.add(2, 1, true);
     }
     ProductInfo product;
-    product.set(1, 0x1601, "QF-SIM16", "1.2");
+    product.set(1, 0x1601, "QF-SIM16", _config.productVersion.c_str());
     RemoteOemInfo oem;
     oem.set(false, "Quill Fen Simulator");
     RemoteSystemInfo system;

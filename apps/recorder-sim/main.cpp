@@ -5,12 +5,15 @@
 // Prints "listening on HOST:PORT" as its first line and serves until SIGINT or SIGTERM.
 
 #include <csignal>
+#include <memory>
+#include <stdexcept>
 #include <cstdio>
 #include <string>
 
 #include <CLI/CLI.hpp>
 #include <pthread.h>
 
+#include "PlaybackService.h"
 #include "RecorderSim.h"
 #include "base/Exception.h"
 
@@ -54,6 +57,30 @@ int main(int argc, char** argv) {
     app.add_flag("--legacy-alive-check", legacyAliveCheck, "do not offer the newer alive-check scheme");
     app.add_option("--alive-interval-ms", config.aliveIntervalMs, "own alive checks after this much silence (0: never)");
     app.add_flag("--fin-after-login", config.finAfterLogin, "send a fin notice right after each login");
+    app.add_option("--product-version", config.productVersion, "version in the product information (default 1.2)");
+
+    // The recording served and how it is played.
+    PlaybackServiceConfig playback;
+    SyntheticRecordingOptions& rec = playback.recording;
+    app.add_option("--seed", rec.seed, "seed of the synthetic recording");
+    app.add_option("--channels", rec.videoChannels, "video channels (1-16)");
+    app.add_option("--audio-channels", rec.audioChannels, "audio channels (0-16)");
+    app.add_option("--fps", rec.framesPerSecond, "frames per second per channel (1-60)");
+    app.add_option("--key-interval", rec.keyFrameInterval, "frames per key group");
+    app.add_option("--min-frame-size", rec.minFrameSize, "smallest video payload in bytes");
+    app.add_option("--max-frame-size", rec.maxFrameSize, "largest video payload in bytes");
+    app.add_option("--slices", rec.sliceCount, "recorded slices (each a section of its own)");
+    app.add_option("--slice-seconds", rec.sliceSeconds, "length of each slice");
+    app.add_option("--gap-seconds", rec.gapSeconds, "gap without recording after each slice");
+    app.add_option("--clock-back-slice", rec.clockBackSlice, "slice in which the clock is set back (-1: never)");
+    app.add_option("--event-every", rec.eventEverySeconds, "one event per this many recorded seconds");
+    app.add_option("--text-in-every", rec.textInEverySeconds, "one text-in entry per this many recorded seconds (0: none)");
+    app.add_option("--page-size", playback.listPageSize, "entries per event or text-in list response");
+    app.add_flag("--real-time", playback.realTime, "stream at recording speed instead of as fast as possible");
+    app.add_option("--stall-after-frames", playback.stallAfterFrames,
+                   "stop answering after streaming this many frames on a connection");
+    app.add_option("--disconnect-after-frames", playback.disconnectAfterFrames,
+                   "close a connection after streaming this many frames on it");
     CLI11_PARSE(app, argc, argv);
 
     config.newAliveCheck = !legacyAliveCheck;
@@ -73,7 +100,15 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    std::unique_ptr<PlaybackService> service;
+    try {
+        service = std::make_unique<PlaybackService>(playback);
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "recorder-sim: bad recording options: %s\n", e.what());
+        return 2;
+    }
     RecorderSim sim(config);
+    sim.addHandlerFactory(service->factory());
     try {
         sim.start();
     } catch (const Exception& e) {

@@ -1,5 +1,7 @@
 #include "PlaybackHandler.h"
 
+#include <cstdio>
+
 #include "PlaybackService.h"
 #include "RecorderConnection.h"
 #include "network/protocol/playback/PlaybackWire.h"
@@ -10,6 +12,16 @@ namespace {
 // Batches generated per loop round at most, so requests that arrive mid-stream (a pause)
 // are read promptly even when the client drains the socket as fast as it is filled.
 constexpr int MaxBatchesPerRound = 16;
+
+// Recorders know storage lists from version 1.2 on.
+bool knowsStorages(const std::string& version) {
+    int major = 0;
+    int minor = 0;
+    if (std::sscanf(version.c_str(), "%d.%d", &major, &minor) < 1) {
+        return false;
+    }
+    return major > 1 || (major == 1 && minor >= 2);
+}
 
 BitMask32 allChannels() {
     return BitMask32(0xFFFFFFFFu);
@@ -27,6 +39,11 @@ bool PlaybackHandler::handle(RecorderConnection& connection, Packet& packet) {
     std::optional<PlaybackRequestMessage> request = readPlaybackRequest(packet);
     if (!request) {
         return false;
+    }
+    bool storageRequest = std::holds_alternative<StorageListRequest>(*request) ||
+                          std::holds_alternative<StorageChangeRequest>(*request);
+    if (storageRequest && !knowsStorages(connection.sim().config().productVersion)) {
+        return false;  // an older recorder does not know these: answered as unknown
     }
     _connection = &connection;
     std::visit([this](const auto& message) { on(message); }, *request);

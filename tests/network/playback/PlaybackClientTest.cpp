@@ -281,3 +281,75 @@ TEST(PlaybackClientPlay, TwoClientsOfTwoRecordersDoNotMixTheirFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A client that keeps the storage lists, which the playback client itself drops.
+class StorageClient : public NetworkPlaybackClient {
+public:
+    void storageListReceived(const StorageListResponse& list) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            lists.push_back(list);
+        }
+        changed.notify_all();
+    }
+    bool waitList() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return !lists.empty(); });
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<StorageListResponse> lists;
+};
+
+TEST(PlaybackClientStorages, OnlyRecordersOfVersionOneTwoOrLaterAreAskedForStorages) {
+    for (const char* version : {"1.1", "1.2", "2.0"}) {
+        SCOPED_TRACE(version);
+        PlaybackServiceConfig config;
+        config.recording = smallRecording();
+        config.recording.storages = {"Internal Disk", "eSATA"};
+        RecorderSimConfig simConfig;
+        simConfig.productVersion = version;
+        SimRecorder recorder(config, simConfig);
+        FrameLog log(recorder.service.recording());
+        StorageClient client;
+        client.attach(0, &log);
+        ASSERT_NE(client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin"), -1);
+        ASSERT_TRUE(log.waitConnected());
+        bool newer = std::string(version) != "1.1";
+        EXPECT_EQ(client.requestStorageList(), newer);
+        if (newer) {
+            ASSERT_TRUE(client.waitList());
+            std::lock_guard<std::mutex> guard(client.mutex);
+            ASSERT_EQ(client.lists[0].storages.size(), 2u);
+            EXPECT_EQ(client.lists[0].storages[1].name, "eSATA");
+        }
+        client.disconnect(true);
+        ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
+        EXPECT_EQ(recorder.sim.packetsReceived(530), newer ? 1 : 0);
+        client.detach();
+    }
+}
+
+TEST(PlaybackClientStorages, PlaybackResumesOnceTheRecorderConfirmsAStorageChange) {
+    SimRecorder recorder(configFor(smallRecording()));
+    const SyntheticRecording& recording = recorder.service.recording();
+    FrameLog log(recording);
+    NetworkPlaybackClient client;
+    Session session(recorder, log, client);
+    ASSERT_TRUE(session.loggedIn);
+
+    BitMask32 channels = recording.videoChannelMask();
+    ASSERT_TRUE(client.changeStorage("Internal Disk"));
+    EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::StorageUnknown);
+    // The recorder answers in order: once the section list is back, so is the change.
+    ASSERT_TRUE(client.requestSectionList(recording.recordingInterval(), channels));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.sectionLists.empty(); }));
+    EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::Init);
+    client.play(playAll(channels));
+    ASSERT_TRUE(log.waitStops(1));
+    EXPECT_EQ(positionsOf(log.read(log.frames)), positionsFrom(recording.cursorAtFirst(channels)));
+}
+
+}  // namespace

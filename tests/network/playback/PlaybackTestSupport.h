@@ -39,7 +39,8 @@ inline SyntheticRecordingOptions smallRecording(uint64_t seed = 7) {
 // A simulated recorder with the playback service, listening on a free loopback port.
 class SimRecorder {
 public:
-    explicit SimRecorder(PlaybackServiceConfig config) : service(std::move(config)), sim(RecorderSimConfig{}) {
+    explicit SimRecorder(PlaybackServiceConfig config, RecorderSimConfig simConfig = {})
+        : service(std::move(config)), sim(std::move(simConfig)) {
         sim.addHandlerFactory(service.factory());
         sim.start();
     }
