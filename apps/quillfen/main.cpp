@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ProbeCommand.h"
 #include "StationCommands.h"
 #include "base/Trace.h"
 
@@ -36,6 +37,13 @@ int main(int argc, char** argv) {
     log->add_option("--from", filter.from, "First day to show (YYYY-MM-DD)");
     log->add_option("--to", filter.to, "Last day to show (YYYY-MM-DD)");
     log->add_option("--site", filter.site, "Only the entries of this site (its name or id)");
+    ProbeCommand::Options probeOptions;
+    CLI::App* probe = app.add_subcommand("probe", "Connect to a recorder, log in and show what it reports");
+    probe->add_option("--address", probeOptions.address, "The recorder's host name or address")->required();
+    probe->add_option("--port", probeOptions.port, "Its playback port")->required();
+    probe->add_option("--user", probeOptions.user, "User name to log in with");
+    probe->add_option("--password", probeOptions.password, "Password to log in with");
+    probe->add_flag("--json", probeOptions.json, "Print JSON instead of text");
     app.require_subcommand(0, 1);
     CLI11_PARSE(app, argc, argv);
 
@@ -45,6 +53,9 @@ int main(int argc, char** argv) {
     if (showVersion || argc == 1) {
         printVersion();
         return 0;
+    }
+    if (probe->parsed()) {
+        return ProbeCommand::run(probeOptions);
     }
     if (sites->parsed() || log->parsed()) {
         if (!StationCommands::openData(dataDir)) {
