@@ -67,6 +67,15 @@ void RecorderConnection::tick(uint32_t nowMs) {
     }
 }
 
+bool RecorderConnection::wantsToSend() const {
+    for (const auto& handler : _handlers) {
+        if (handler->wantsToSend()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void RecorderConnection::send(Packet& packet) {
     sendRaw(packet.data(), packet.limit());
 }

@@ -36,6 +36,8 @@ public:
     // Closes at once, dropping whatever is queued.
     void abort() { _closed = true; }
 
+    // A handler has more to send as soon as the pending bytes are written.
+    bool wantsToSend() const;
     int socket() const { return _socket; }
     bool wantsWrite() const { return !_output.empty(); }
     bool isFinished() const { return _closed || (_closing && _output.empty()); }

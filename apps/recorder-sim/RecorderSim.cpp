@@ -123,16 +123,21 @@ void RecorderSim::runRound() {
     std::vector<pollfd> fds;
     fds.push_back(pollfd{_wake[0], POLLIN, 0});
     fds.push_back(pollfd{_listener.socket(), POLLIN, 0});
+    // A connection with nothing pending but more to stream goes on at once; one whose
+    // bytes are still pending waits for the socket to take them.
+    int timeoutMs = RoundMs;
     for (auto& connection : _live) {
         short events = POLLIN;
         if (connection->wantsWrite()) {
             events |= POLLOUT;
+        } else if (connection->wantsToSend() && !connection->isFinished()) {
+            timeoutMs = 0;
         }
         fds.push_back(pollfd{connection->socket(), events, 0});
     }
     int ready = 0;
     try {
-        ready = SocketApiWrapper::poll(fds.data(), static_cast<int>(fds.size()), RoundMs);
+        ready = SocketApiWrapper::poll(fds.data(), static_cast<int>(fds.size()), timeoutMs);
     } catch (const Exception&) {
         return;
     }

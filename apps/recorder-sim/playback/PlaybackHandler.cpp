@@ -23,6 +23,14 @@ bool knowsStorages(const std::string& version) {
     return major > 1 || (major == 1 && minor >= 2);
 }
 
+// Whether a frame's time lies inside an interval (an unset end bounds nothing).
+bool inside(const SyntheticFrame& frame, const Interval& interval) {
+    const DateTime& time = frame.isTextIn() ? frame.textIn.time : frame.header.time;
+    bool afterFrom = !interval.from().isValid() || !time.lessThan(interval.from());
+    bool beforeTo = !interval.to().isValid() || !time.greaterThan(interval.to());
+    return afterFrom && beforeTo;
+}
+
 BitMask32 allChannels() {
     return BitMask32(0xFFFFFFFFu);
 }
@@ -167,9 +175,13 @@ void PlaybackHandler::on(const PlayRequestMessage& m) {
     }
     std::optional<FrameCursor> from;
     if (_cursor) {
-        // Positioned by a section, a pause or a jump: start there, following this request.
-        if (std::optional<MediaPosition> at = _cursor->peekPosition()) {
-            from = _recording.cursorAtPosition(*at, _channels, _window);
+        // Positioned by a section, a pause or a jump: start there, following this request,
+        // unless that place lies outside the requested interval (a place left over from
+        // an earlier playback).
+        SyntheticFrame at;
+        std::optional<MediaPosition> position = _cursor->peekPosition();
+        if (position && _recording.frameAt(*position, at) && inside(at, _window)) {
+            from = _recording.cursorAtPosition(*position, _channels, _window);
         }
         _cursor.reset();
     }
@@ -289,7 +301,8 @@ bool PlaybackHandler::streamBatch(uint32_t nowMs) {
             }
             _held = std::move(frame);
         }
-        if (!paceAllows(*_held, nowMs)) {
+        _pacing = !paceAllows(*_held, nowMs);
+        if (_pacing) {
             return false;
         }
         const DateTime& time = _held->isTextIn() ? _held->textIn.time : _held->header.time;

@@ -26,6 +26,7 @@ public:
 
     bool handle(RecorderConnection& connection, Packet& packet) override;
     void tick(RecorderConnection& connection, uint32_t nowMs) override;
+    bool wantsToSend() const override { return _streaming && !_stalled && !_pacing; }
 
     // The overloads that answer each request.
     void on(const RecordingCalendarRequest& m);
@@ -76,6 +77,7 @@ private:
     std::optional<DateTime> _lastFrameTime;
     long _framesStreamed = 0;
     bool _stalled = false;
+    bool _pacing = false;  // real time: the next frame waits for its time
 
     // Paged lists.
     Interval _eventInterval;

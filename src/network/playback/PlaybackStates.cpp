@@ -48,11 +48,15 @@ void InitialPlaybackState::play(const PlaybackClientRequest& r) {
 // ---- STOPPED ----------------------------------------------------------------------------
 
 void StoppedPlaybackState::play(const PlaybackClientRequest& r) {
-    bool stopFirst = wasPlaying;
-    enterWaitingForReply(_context, r);
-    if (stopFirst) {
+    if (wasPlaying) {
+        // The recorder answers the stop with a stop report of its own; the request goes
+        // out only after it, or that report would be taken for the request's answer and
+        // the stream that follows dropped.
+        enterWaitingForStop(_context, request).pend(r);
         _context.sendStop();
+        return;
     }
+    enterWaitingForReply(_context, r);
     _context.sendRequest(r);
 }
 

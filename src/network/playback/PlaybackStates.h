@@ -30,8 +30,8 @@ public:
     void stop() override;
     void changeChannels(BitMask32 mask) override;
 
-    // Whether the recorder was streaming when it stopped (it is then told to stop again
-    // before a new request, so that it is surely positioned).
+    // Whether the recorder was streaming when it stopped (it is then told to stop again,
+    // and the next request waits for that stop's report).
     bool wasPlaying = false;
 };
 

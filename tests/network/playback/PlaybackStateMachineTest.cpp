@@ -169,14 +169,19 @@ TEST(PlaybackStateMachine, StopWhenStoppedIsAnsweredAtOnceAndRequestsAfterPlayin
     ASSERT_TRUE(log.drain(client));
     EXPECT_EQ(log.heard(), (Words{"stopped 1"}));
 
-    // Playing ended by the recorder: the next request is preceded by a stop, so that the
-    // recorder is positioned whatever it was doing.
+    // Playing ended by the recorder: the next request is preceded by a stop, and sent only
+    // once that stop is reported (the report is not passed on).
     client.play(playMode(1));
     client.frame(0, 9);
     client.stoppedEvent(1);
+    ASSERT_TRUE(log.drain(client));
     client.sent.clear();
     client.play(playMode(1));
-    EXPECT_EQ(client.sent, (Words{"pause at 0", "play 1 channels 1"}));
+    EXPECT_EQ(client.sent, (Words{"pause at 9"}));
+    client.stoppedEvent(4);
+    EXPECT_EQ(client.sent, (Words{"pause at 9", "play 1 channels 1"}));
+    ASSERT_TRUE(log.drain(client));
+    EXPECT_EQ(log.heard(), (Words{"stopped 1", "started 1", "video -4", "stopped 1"}));
 }
 
 TEST(PlaybackStateMachine, ChannelChangesFollowFromTheLastDeliveredFrame) {
