@@ -139,6 +139,32 @@ void BlockingVariableLengthQueue::clear() {
     _notFull.notifyAll();
 }
 
+void BlockingVariableLengthQueue::retainIf(const std::function<bool(const uint8_t* data, int length)>& keep) {
+    std::lock_guard<Mutex> guard(_mutex);
+    std::vector<std::vector<uint8_t>> kept;
+    std::vector<uint8_t> record(static_cast<size_t>(maxRecordLength()));
+    while (_count > 0) {
+        int length = readRecord(record.data());
+        if (keep(record.data(), length)) {
+            kept.emplace_back(record.begin(), record.begin() + length);
+        }
+    }
+    resetRing();
+    if (_listener != nullptr) {
+        _listener->cleared();
+    }
+    // The kept records fitted before, in this order, so they fit again.
+    for (const std::vector<uint8_t>& each : kept) {
+        const void* pieces[] = {each.data()};
+        const int lengths[] = {static_cast<int>(each.size())};
+        writeRecord(pieces, lengths, 1, lengths[0]);
+        if (_listener != nullptr) {
+            _listener->pushed(pieces, lengths, 1);
+        }
+    }
+    _notFull.notifyAll();
+}
+
 void BlockingVariableLengthQueue::close() {
     std::lock_guard<Mutex> guard(_mutex);
     _closed = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/thread/Condition.h"
@@ -52,6 +53,9 @@ public:
 
     // Drops every record.
     void clear();
+    // Drops every record for which `keep(data, length)` is false; the kept ones stay in
+    // their order. Tells the listener `cleared()` and then `pushed()` for each kept record.
+    void retainIf(const std::function<bool(const uint8_t* data, int length)>& keep);
     // Fails every waiting and future push and pop.
     void close();
 

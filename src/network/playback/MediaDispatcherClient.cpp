@@ -40,6 +40,6 @@ bool MediaDispatcherClient::queueRecord(const void* const pieces[], const int le
 
 void MediaDispatcherClient::clearMediaQueue() {
     if (_queue != nullptr) {
-        _queue->clear();
+        _queue->retainIf([this](const uint8_t* record, int length) { return keepsAcrossClear(record, length); });
     }
 }

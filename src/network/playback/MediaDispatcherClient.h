@@ -31,9 +31,14 @@ protected:
     // Queues the pieces as one record, waiting while the queue is full. False when the
     // queue is closed (or was never opened).
     bool queueRecord(const void* const pieces[], const int lengths[], int n);
-    // Drops every queued record.
+    // Drops every queued record except those keepsAcrossClear() marks.
     void clearMediaQueue();
     BlockingVariableLengthQueue* mediaQueue() const { return _queue.get(); }
+
+protected:
+    // Whether a queued record must survive clearMediaQueue(): stale media may be dropped,
+    // but a callback its owner posted (a flush, a roll-back) must still run.
+    virtual bool keepsAcrossClear(const uint8_t* /*record*/, int /*length*/) const { return false; }
 
 private:
     std::unique_ptr<BlockingVariableLengthQueue> _queue;

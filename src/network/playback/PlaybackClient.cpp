@@ -1,6 +1,7 @@
 #include "network/playback/PlaybackClient.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/Buffer.h"
 #include "base/Exception.h"
@@ -299,6 +300,15 @@ void PlaybackClient::queueSmall(uint32_t kind, uint32_t a, uint32_t b, int words
 
 void PlaybackClient::postCallback(int code, int value) {
     queueSmall(CallbackRecord, static_cast<uint32_t>(code), static_cast<uint32_t>(value), 2);
+}
+
+bool PlaybackClient::keepsAcrossClear(const uint8_t* record, int length) const {
+    uint32_t kind = 0;
+    if (length < 8) {
+        return false;
+    }
+    std::memcpy(&kind, record + 4, sizeof kind);
+    return kind == CallbackRecord;
 }
 
 void PlaybackClient::dispatch(Buffer& record) {

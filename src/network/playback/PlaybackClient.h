@@ -66,6 +66,7 @@ public:
 
     // ---- MediaDispatcherClient -------------------------------------------------------
     void dispatch(Buffer& record) override;
+    bool keepsAcrossClear(const uint8_t* record, int length) const override;
 
     // Record kinds.
     static constexpr uint32_t FrameRecord = 0;

@@ -159,6 +159,23 @@ TEST(BlockingVariableLengthQueue, WriterWrapsEarlyAndReaderFollows) {
     EXPECT_EQ(queue.freeSpace(), 60);  // empty: every offset back to 0
 }
 
+TEST(BlockingVariableLengthQueue, RetainKeepsChosenRecordsInOrderAcrossAWrappedRing) {
+    BlockingVariableLengthQueue queue(64);
+    Bytes a = filled(20, 1), b = filled(20, 2), c = filled(20, 3);
+    ASSERT_TRUE(pushBytes(queue, a));
+    ASSERT_TRUE(pushBytes(queue, b));
+    EXPECT_EQ(popBytes(queue), a);
+    ASSERT_TRUE(pushBytes(queue, c));  // wrapped: c sits before b in memory
+    queue.retainIf([](const uint8_t* data, int) { return data[0] == 2 || data[0] == 3; });
+    EXPECT_EQ(queue.count(), 2);
+    queue.retainIf([](const uint8_t* data, int) { return data[0] == 3; });
+    EXPECT_EQ(queue.count(), 1);
+    ASSERT_TRUE(pushBytes(queue, a));  // the room of the dropped record is free again
+    EXPECT_EQ(popBytes(queue), c);
+    EXPECT_EQ(popBytes(queue), a);
+    EXPECT_EQ(queue.count(), 0);
+}
+
 TEST(BlockingVariableLengthQueue, RandomTrafficMatchesAPlainFifo) {
     struct Counting : BlockingVariableLengthQueue::Listener {
         int pushes = 0, pops = 0, clears = 0;

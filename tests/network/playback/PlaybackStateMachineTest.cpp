@@ -33,6 +33,13 @@ public:
             return !_words.empty() && _words.back() == word;
         });
     }
+    bool heardWord(const std::string& word) {
+        std::lock_guard<std::mutex> guard(_mutex);
+        for (const std::string& w : _words) {
+            if (w == word) return true;
+        }
+        return false;
+    }
     // The words heard so far, callbacks left out.
     std::vector<std::string> heard() {
         std::lock_guard<std::mutex> guard(_mutex);
@@ -238,6 +245,56 @@ TEST(PlaybackStateMachine, DisconnectAndStorageChangeShutOutRequests) {
     client.play(playMode(1));
     EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::Disconnected);
     EXPECT_EQ(client.sent.size(), 3u);
+}
+
+// Holds the media dispatcher inside the first video frame until the test opens the gate,
+// so that the test can act while records are still waiting in the queue.
+class GatedLog : public EventLog {
+public:
+    void videoFrameReceived(int handle, bool flag, int rate, const MediaFrame& f, const MediaPosition& p) override {
+        {
+            std::unique_lock<std::mutex> lock(_gateMutex);
+            _entered = true;
+            _gateChanged.notify_all();
+            _gateChanged.wait_for(lock, std::chrono::seconds(20), [&] { return _open; });
+        }
+        EventLog::videoFrameReceived(handle, flag, rate, f, p);
+    }
+    bool waitUntilHeld() {
+        std::unique_lock<std::mutex> lock(_gateMutex);
+        return _gateChanged.wait_for(lock, std::chrono::seconds(20), [&] { return _entered; });
+    }
+    void open() {
+        std::lock_guard<std::mutex> guard(_gateMutex);
+        _open = true;
+        _gateChanged.notify_all();
+    }
+
+private:
+    std::mutex _gateMutex;
+    std::condition_variable _gateChanged;
+    bool _entered = false;
+    bool _open = false;
+};
+
+TEST(PlaybackStateMachine, StopDropsQueuedFramesButKeepsPostedCallbacks) {
+    GatedLog log;
+    ScriptedClient client(log);
+    client.connectedEvent();
+    client.play(playMode(1));
+    client.frame(0, 5);
+    ASSERT_TRUE(log.waitUntilHeld());
+    client.frame(0, 6);
+    client.postCallback(42, 0);  // an owner's flush, queued between two frames
+    client.frame(0, 7);
+    client.stop();
+    log.open();
+    ASSERT_TRUE(log.drain(client));
+    client.stoppedEvent(4);
+    ASSERT_TRUE(log.drain(client));
+    // The frames queued before the stop are gone; the callback still ran, and in order.
+    EXPECT_EQ(log.heard(), (Words{"started 1", "video -4", "stopped 4"}));
+    EXPECT_TRUE(log.heardWord("callback 42"));
 }
 
 }  // namespace
