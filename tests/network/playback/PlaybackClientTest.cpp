@@ -341,8 +341,9 @@ TEST(PlaybackClientStorages, PlaybackResumesOnceTheRecorderConfirmsAStorageChang
     ASSERT_TRUE(session.loggedIn);
 
     BitMask32 channels = recording.videoChannelMask();
+    // The state in between (storage unknown) is not checked here: the recorder's answer may
+    // already have moved it on. The scripted state-machine tests cover it.
     ASSERT_TRUE(client.changeStorage("Internal Disk"));
-    EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::StorageUnknown);
     // The recorder answers in order: once the section list is back, so is the change.
     ASSERT_TRUE(client.requestSectionList(recording.recordingInterval(), channels));
     ASSERT_TRUE(log.waitUntil([&] { return !log.sectionLists.empty(); }));

@@ -231,10 +231,11 @@ TEST(PlaybackStateMachine, DisconnectAndStorageChangeShutOutRequests) {
     client.connectedEvent();
     client.play(playMode(1));
     client.frame(0, 1);
+    ASSERT_TRUE(log.drain(client));
     client.storageChangingEvent();
     EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::StorageUnknown);
     client.play(playMode(1));
-    EXPECT_EQ(client.sent, (Words{"play 1 channels 1", "pause at 0"}));
+    EXPECT_EQ(client.sent, (Words{"play 1 channels 1", "pause at 1"}));
     client.storageKnownEvent();
     EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::Init);
     client.play(playMode(1));
