@@ -92,8 +92,11 @@ void FixedSizeFreePageAllocator::makeRoom() {
 
 void FixedSizeFreePageAllocator::extract(uint32_t page) {
     if (_page && _page->isLoaded()) {
-        int index = _page->find(page);
-        if (index >= 0) {
+        // A page given back before its earlier extract (a rollback of a page taken but not
+        // yet flushed) is listed twice; every listing must go, or the next open would hand
+        // the page out again while its track holds it. Each pass removes one listing.
+        uint32_t passes = _page->itemCount() + 1;
+        for (int index = _page->find(page); index >= 0 && passes > 0; index = _page->find(page), --passes) {
             FreePageListItem item;
             _page->readItem(static_cast<uint32_t>(index), item);
             if (item.first() < page && page < item.last() && _page->isFull()) {

@@ -123,6 +123,9 @@ void FreePageList::sort() {
 
 void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount) {
     clear();
+    // Items naming pages the file does not have are invalid like any other: handing one
+    // out would put a track's data beyond the end of the storage.
+    _maxPage = pageCount;
     uint32_t count = page.itemCount();
     for (uint32_t i = 0; i < count; ++i) {
         FreePageListItem item;

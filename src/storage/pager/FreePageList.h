@@ -29,8 +29,8 @@ public:
     // Smallest intervals first (ties by first page), so small holes are used up first.
     void sort();
 
-    // Replaces the list with the page's items (invalid ones dropped); maxPage becomes
-    // `pageCount` afterwards.
+    // Replaces the list with the page's items; maxPage becomes `pageCount`, and items that
+    // are invalid under it (or overlap earlier ones) are dropped.
     void loadFrom(FreePageListPage& page, uint32_t pageCount);
     // Rewrites the page with the list and writes the changed blocks back.
     void saveTo(FreePageListPage& page);

@@ -188,3 +188,48 @@ TEST(FixedSizeFreePageAllocator, FullListPageIsRewrittenFromMemoryInsteadOfOverr
         EXPECT_FALSE(reopened.consumable(page)) << page;  // used pages never come back as free
     }
 }
+
+TEST(FixedSizeFreePageAllocator, StoredIntervalsBeyondTheLastPageAreNeverHandedOut) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    {
+        FixedSizeFreePageAllocator allocator;
+        allocator.format(file.superBlock, file.cache);
+        FreePageListPage& page = *allocator.page();
+        page.clear();
+        page.push(FreePageListItem(2, 50));
+        page.push(FreePageListItem(101, 120));  // pages the file does not have
+        page.syncSaveDirty();
+    }
+    file.cache.clear();
+    FixedSizeFreePageAllocator allocator;
+    allocator.init(file.superBlock, file.cache, true);
+    EXPECT_EQ(allocator.list().intervals(), (Intervals{{2, 50}}));
+    EXPECT_EQ(allocator.freePageCount(), 49u);
+    EXPECT_FALSE(allocator.consumable(101));
+}
+
+TEST(FixedSizeFreePageAllocator, PageGivenBackBeforeItsExtractIsNotFreeAfterReuse) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    {
+        FixedSizeFreePageAllocator allocator;
+        allocator.format(file.superBlock, file.cache);
+        // A track takes page 2 and rolls back before its flush: the page goes back while
+        // the stored list still holds it.
+        ASSERT_EQ(allocator.takeFirst(), 2u);
+        allocator.append(2);
+        // It is taken again, this time for good, and its flush extracts it.
+        ASSERT_EQ(allocator.takeFirst(), 2u);
+        allocator.extract(2);
+        EXPECT_FALSE(allocator.isListed(2));
+        allocator.flush();
+    }
+    file.cache.clear();
+    FixedSizeFreePageAllocator reopened;
+    reopened.init(file.superBlock, file.cache, true);
+    EXPECT_FALSE(reopened.consumable(2));  // in use by its track: must never be handed out again
+    EXPECT_EQ(reopened.freePageCount(), 98u);
+}
