@@ -97,7 +97,14 @@ void Page::init(const PageType& type, uint32_t pageNumber, uint32_t itemSize, ui
     setItemSize(itemSize);
     setSuperChecksum(_superBlock.checksum());
     if (initializer != nullptr) {
-        initializer->initialize(*this);
+        try {
+            initializer->initialize(*this);
+        } catch (...) {
+            // The block is not the cache's yet: it would never find its way back to the pool.
+            MemoryPool::free(_data);
+            _data = nullptr;
+            throw;
+        }
     }
     _cache.allocate(pageNumber, _data, *this);
 }
@@ -168,6 +175,7 @@ void Page::writeHeaderBlock() {
 void Page::barrier() {
     if (!_readOnly) {
         AIOContext::instance().barrier(_superBlock.writeHandle());
+        _dataUnbarriered = false;
     }
 }
 
@@ -178,6 +186,8 @@ void Page::save() {
         writeRange(block, _superBlock.pageSize() - block);
         // A power cut must never leave a header on disk whose data is not.
         barrier();
+    } else if (_dataUnbarriered) {
+        barrier();
     }
     writeHeaderBlock();
     _buffer.clearDirty();
@@ -186,6 +196,9 @@ void Page::save() {
 
 void Page::saveHeader() {
     _cache.beforeWrite(*this, true);
+    if (_dataUnbarriered) {
+        barrier();
+    }
     writeHeaderBlock();
     _buffer.clearDirty();
     _cache.afterWrite(*this, true);
@@ -215,9 +228,13 @@ void Page::syncSaveDirty() {
             dataWritten = true;
         }
     }
+    if (dataWritten && !_readOnly) {
+        _dataUnbarriered = true;
+    }
     if (headerDirty) {
-        if (dataWritten) {
-            // The header may describe the data just written: it goes last, behind a barrier.
+        if (_dataUnbarriered) {
+            // The header may describe the data just written, or data an earlier write-back
+            // left without a barrier: it goes last, behind one.
             barrier();
         }
         writeHeaderBlock();

@@ -124,4 +124,6 @@ private:
     bool _readOnly = false;
     bool _isCopy = false;
     bool _headerOnly = false;
+    // Data blocks were written after the last barrier: the next header write needs one.
+    bool _dataUnbarriered = false;
 };

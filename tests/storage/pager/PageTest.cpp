@@ -186,6 +186,42 @@ TEST(Page, DeviceErrorsCarryTheRequestAndReturnEveryBlock) {
     EXPECT_EQ(MemoryPool::freeCount() - freeBefore, MemoryPool::createdCount() - createdBefore);
 }
 
+TEST(Page, FailedInitializerReturnsTheNewBlock) {
+    struct Failing : IPageInitializer {
+        void initialize(Page&) override { throw TarsilException(QF_HERE, 1, "Not enough space"); }
+    } failing;
+    TempDir dir;
+    PagerFile file(dir, "p.strg", PageSize, 8);
+    file.format(PageSize);
+    uint32_t inUse = MemoryPool::createdCount() - MemoryPool::freeCount();
+    {
+        Page page(file.superBlock, file.cache);
+        EXPECT_THROW(page.init(PageType::Media, 3, 16, 0, 0, &failing), TarsilException);
+        EXPECT_FALSE(page.isLoaded());
+    }
+    file.cache.clear();
+    EXPECT_EQ(MemoryPool::createdCount() - MemoryPool::freeCount(), inUse);
+}
+
+TEST(Page, HeaderAfterDataOfAnEarlierWriteBackWaitsForABarrier) {
+    TempDir dir;
+    PagerFile file(dir, "p.strg", PageSize, 8);
+    file.format(PageSize);
+    uint32_t block = file.superBlock.ioBlockSize();
+    Page page(file.superBlock, file.cache);
+    page.init(PageType::Media, 2, 16, 0, 0);
+    page.save();
+
+    PlanScope scope;
+    page.buffer().fillAt(3 * block, 'd', block);  // data only: the header is unchanged
+    page.syncSaveDirty();
+    EXPECT_EQ(scope.plan.writeCount(), 1u);
+    page.setItemCount(1);  // now the header describes that data
+    page.syncSaveDirty();
+    EXPECT_EQ(scope.plan.writeCount(), 2u);
+    EXPECT_EQ(scope.plan.barrierCount(), 1u);
+}
+
 TEST(CircularPage, RingWrapsAtCapacityAndEmptiesToAResetHeader) {
     TempDir dir;
     PagerFile file(dir, "c.strg", 4096, 8);
