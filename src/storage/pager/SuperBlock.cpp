@@ -95,7 +95,7 @@ bool SuperBlock::isValid() const {
     if (!_loaded || !_magicMatches) {
         return false;
     }
-    if (_version > CurrentVersion || _pageSize == 0 || (_pageSize & 0xFFF) != 0) {
+    if (_version > CurrentVersion || _pageSize == 0 || (_pageSize & 0xFFF) != 0 || _pageSize > MaxPageSize) {
         return false;
     }
     uint32_t count = const_cast<DirtyMaskingBuffer&>(_buffer).getIntAt(OffsetTrackCount);

@@ -47,6 +47,9 @@ inline constexpr uint32_t FirstPageOffset = 4096;
 // pageCount = (file size - FormatReserve) / pageSize.
 inline constexpr uint64_t FormatReserve = 8192;
 inline constexpr uint32_t DefaultPageSize = 524288;
+// The largest page a storage may declare. Pages live whole in memory and are addressed
+// with int offsets, so a larger value read from a damaged superblock must be refused.
+inline constexpr uint32_t MaxPageSize = 0x40000000;  // 1 GiB
 
 // Page header (the storage's byte order).
 inline constexpr int PageHeaderSize = 128;

@@ -87,6 +87,7 @@ TEST(SuperBlock, BadFieldsMakeItInvalidWithoutCrashing) {
     EXPECT_FALSE(loadImage(file, bigEndianImage(5, PageSize)).isValid());
     EXPECT_FALSE(loadImage(file, bigEndianImage(4, 6000)).isValid());
     EXPECT_FALSE(loadImage(file, bigEndianImage(4, 0)).isValid());
+    EXPECT_FALSE(loadImage(file, bigEndianImage(4, 0x80000000u)).isValid());  // not addressable
     EXPECT_FALSE(file.superBlock.isAbleTo(TarsilAbility::Journaling));
 
     std::string huge = bigEndianImage(4, PageSize);
