@@ -59,7 +59,8 @@ int NetworkPlaybackClient::connect(const std::string& host, uint16_t port, const
         _lastConnectError.store(e.errorCode() != 0 ? e.errorCode() : DisconnectReason::Other);
         return -1;
     }
-    handle.store(h);
+    // The context has stored the handle already, under its mutex; storing it again here
+    // could bring back a handle whose disconnect was reported in between.
     return h;
 }
 

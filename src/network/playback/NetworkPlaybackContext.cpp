@@ -35,7 +35,9 @@ void NetworkPlaybackContext::shutdown() {
 int NetworkPlaybackContext::connect(NetworkPlaybackSession& owner, const std::string& host, uint16_t port,
                                     const std::string& user, const std::string& password) {
     // Held across the facade's connect so that no notification of the new handle can be
-    // routed before the handle is known to belong to `owner`.
+    // routed before the handle is known to belong to `owner`, and before the owner holds
+    // it: a connect refused at once is reported right after the mutex is released, and
+    // that report must find (and clear) the new handle, not an older one.
     std::lock_guard<Mutex> guard(_mutex);
     owner.closeRequested.store(false);
     owner.connectedFlag.store(false);
@@ -43,6 +45,7 @@ int NetworkPlaybackContext::connect(NetworkPlaybackSession& owner, const std::st
     int handle = PlaybackClientFacade::connect(SiteAddress{host, port, user, password}, &owner);
     if (handle != -1) {
         _owners[handle] = &owner;
+        owner.handle.store(handle);
     }
     return handle;
 }
@@ -90,7 +93,13 @@ void NetworkPlaybackContext::stop() {
 
 NetworkPlaybackSession* NetworkPlaybackContext::ownerOf(int handle) {
     auto found = _owners.find(handle);
-    return found == _owners.end() ? nullptr : found->second;
+    if (found == _owners.end()) {
+        return nullptr;
+    }
+    // An owner that connected again has moved on: what still arrives for its earlier
+    // handle must not reach it, or the end of the earlier connection would be taken for the
+    // end of the current one (and the current one left open with nobody to close it).
+    return found->second->handle.load() == handle ? found->second : nullptr;
 }
 
 template <typename Call>
@@ -132,6 +141,7 @@ void NetworkPlaybackContext::disconnected(int handle, int reason, void*) {
         std::lock_guard<Mutex> guard(_mutex);
         owner = ownerOf(handle);
         if (owner == nullptr) {
+            _owners.erase(handle);  // unknown, or a connection its owner has replaced
             return;
         }
         if (owner->closeRequested.exchange(false)) {

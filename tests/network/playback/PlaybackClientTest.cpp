@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "PlaybackTestSupport.h"
+#include "network/playback/NetworkPlaybackContext.h"
 #include "network/session/DisconnectReason.h"
 
 namespace {
@@ -248,6 +249,34 @@ TEST(PlaybackClientDisconnect, OwnDisconnectOfAStalledStreamIsReported301) {
     ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
     EXPECT_EQ(log.read(log.disconnects), std::vector<int>{DisconnectReason::ClosedByClient});
     EXPECT_EQ(log.read(log.stops).size(), 0u);
+}
+
+TEST(PlaybackClientDisconnect, LateReportOfAnEarlierConnectionLeavesTheCurrentOneAlone) {
+    SimRecorder recorder(configFor(smallRecording()));
+    FrameLog log(recorder.service.recording());
+    NetworkPlaybackClient client;
+    Session session(recorder, log, client);
+    ASSERT_TRUE(session.loggedIn);
+    int earlier = session.handle;
+
+    // Connect again before the earlier connection's end has been reported.
+    int current = client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin");
+    ASSERT_NE(current, -1);
+    ASSERT_TRUE(log.waitUntil([&] { return log.connects == 2; }));
+    NetworkPlaybackContext& context = NetworkPlaybackContext::instance();
+    context.disconnect(earlier, false);
+    // The network thread ends the earlier connection before it can carry this round trip.
+    const SyntheticRecording& recording = recorder.service.recording();
+    ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.videoChannelMask()));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.timeTables.empty(); }));
+
+    // The report of the earlier connection must not take the current one from the client.
+    EXPECT_TRUE(log.read(log.disconnects).empty());
+    EXPECT_TRUE(client.isConnected());
+    client.disconnect(true);
+    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
+    EXPECT_EQ(log.read(log.disconnects), std::vector<int>{DisconnectReason::ClosedByClient});
+    EXPECT_FALSE(context.isConnected(current));
 }
 
 TEST(PlaybackClientPlay, TwoClientsOfTwoRecordersDoNotMixTheirFrames) {
