@@ -219,10 +219,10 @@ uint64_t File::size() const {
     return size(_handle);
 }
 
-uint32_t File::read(void* buffer, uint32_t length) {
+uint32_t File::readHandle(int handle, void* buffer, uint32_t length) {
     ssize_t count;
     do {
-        count = ::read(_handle, buffer, length);
+        count = ::read(handle, buffer, length);
     } while (count < 0 && errno == EINTR);
     if (count < 0) {
         throw SystemException(QF_HERE, errno);
@@ -230,10 +230,10 @@ uint32_t File::read(void* buffer, uint32_t length) {
     return static_cast<uint32_t>(count);
 }
 
-uint32_t File::write(const void* buffer, uint32_t length) {
+uint32_t File::writeHandle(int handle, const void* buffer, uint32_t length) {
     ssize_t count;
     do {
-        count = ::write(_handle, buffer, length);
+        count = ::write(handle, buffer, length);
     } while (count < 0 && errno == EINTR);
     if (count < 0) {
         throw SystemException(QF_HERE, errno);
@@ -241,24 +241,50 @@ uint32_t File::write(const void* buffer, uint32_t length) {
     return static_cast<uint32_t>(count);
 }
 
-void File::seek(uint64_t position) {
-    if (::lseek(_handle, static_cast<off_t>(position), SEEK_SET) < 0) {
+void File::seekHandle(int handle, uint64_t position) {
+    if (::lseek(handle, static_cast<off_t>(position), SEEK_SET) < 0) {
         throw SystemException(QF_HERE, errno);
     }
 }
 
-uint64_t File::tell() const {
-    off_t position = ::lseek(_handle, 0, SEEK_CUR);
+uint64_t File::tellHandle(int handle) {
+    off_t position = ::lseek(handle, 0, SEEK_CUR);
     if (position < 0) {
         throw SystemException(QF_HERE, errno);
     }
     return static_cast<uint64_t>(position);
 }
 
-void File::truncate() {
-    if (::ftruncate(_handle, static_cast<off_t>(tell())) != 0) {
+void File::truncateHandle(int handle) {
+    if (::ftruncate(handle, static_cast<off_t>(tellHandle(handle))) != 0) {
         throw SystemException(QF_HERE, errno);
     }
+}
+
+void File::flushHandle(int handle) {
+    if (::fsync(handle) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+}
+
+uint32_t File::read(void* buffer, uint32_t length) {
+    return readHandle(_handle, buffer, length);
+}
+
+uint32_t File::write(const void* buffer, uint32_t length) {
+    return writeHandle(_handle, buffer, length);
+}
+
+void File::seek(uint64_t position) {
+    seekHandle(_handle, position);
+}
+
+uint64_t File::tell() const {
+    return tellHandle(_handle);
+}
+
+void File::truncate() {
+    truncateHandle(_handle);
 }
 
 void File::truncate(uint32_t length) {
@@ -267,7 +293,5 @@ void File::truncate(uint32_t length) {
 }
 
 void File::flush() {
-    if (::fsync(_handle) != 0) {
-        throw SystemException(QF_HERE, errno);
-    }
+    flushHandle(_handle);
 }

@@ -73,6 +73,16 @@ public:
     // The open(2) flags for a File flag set.
     static int systemFlags(int flags);
 
+    // Descriptor operations shared by File and WinFile: interrupted calls are retried and
+    // every failure throws SystemException with the system's error code.
+    static uint32_t readHandle(int handle, void* buffer, uint32_t length);
+    static uint32_t writeHandle(int handle, const void* buffer, uint32_t length);
+    static void seekHandle(int handle, uint64_t position);
+    static uint64_t tellHandle(int handle);
+    // Cuts the file at the descriptor's current position.
+    static void truncateHandle(int handle);
+    static void flushHandle(int handle);
+
 private:
     int _handle = -1;
 };

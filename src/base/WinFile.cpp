@@ -101,45 +101,24 @@ uint64_t WinFile::size() const {
 
 uint32_t WinFile::read(void* buffer, uint32_t length) {
     QF_ASSERT(_handle != InvalidHandle);
-    ssize_t count;
-    do {
-        count = ::read(_handle, buffer, length);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        throw SystemException(QF_HERE, errno);
-    }
-    return static_cast<uint32_t>(count);
+    return File::readHandle(_handle, buffer, length);
 }
 
 uint32_t WinFile::write(const void* buffer, uint32_t length) {
     QF_ASSERT(_handle != InvalidHandle);
-    ssize_t count;
-    do {
-        count = ::write(_handle, buffer, length);
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        throw SystemException(QF_HERE, errno);
-    }
-    return static_cast<uint32_t>(count);
+    return File::writeHandle(_handle, buffer, length);
 }
 
 void WinFile::seek(uint64_t position) {
     QF_ASSERT(_handle != InvalidHandle);
-    if (::lseek(_handle, static_cast<off_t>(position), SEEK_SET) < 0) {
-        throw SystemException(QF_HERE, errno);
-    }
+    File::seekHandle(_handle, position);
 }
 
 void WinFile::truncate() {
     QF_ASSERT(_handle != InvalidHandle);
-    off_t position = ::lseek(_handle, 0, SEEK_CUR);
-    if (position < 0 || ::ftruncate(_handle, position) != 0) {
-        throw SystemException(QF_HERE, errno);
-    }
+    File::truncateHandle(_handle);
 }
 
 void WinFile::flush() {
-    if (::fsync(_handle) != 0) {
-        throw SystemException(QF_HERE, errno);
-    }
+    File::flushHandle(_handle);
 }
