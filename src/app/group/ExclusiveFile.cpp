@@ -179,7 +179,12 @@ bool ExclusiveFile::create(const std::string& path, const std::string& content) 
     _path = path;
     _target = path;
     step(Step::Renamed);
-    adopt(std::move(next));
+    try {
+        adopt(std::move(next));
+    } catch (const SystemException&) {
+        close();  // the caller learns of a failure, not of a file it holds
+        throw;
+    }
     return true;
 }
 

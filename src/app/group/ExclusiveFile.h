@@ -48,7 +48,7 @@ public:
     void open(const std::string& path);
     // Creates `path` holding `content` and keeps it open and locked. False, with nothing
     // changed, when something exists at `path`. The file appears complete or not at all.
-    // Other failures throw SystemException.
+    // Other failures throw SystemException and leave the object closed.
     bool create(const std::string& path, const std::string& content);
     // The whole content; files larger than `limit` bytes throw SystemException (EFBIG).
     std::string readAll(size_t limit);

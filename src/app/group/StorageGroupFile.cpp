@@ -125,6 +125,8 @@ void StorageGroupFile::save() {
     if (text == _fileText) {
         return;
     }
+    // Unknown until the replace is through: a failure after its rename leaves the new text.
+    _fileText.clear();
     _file.replace(text);
     _fileText = std::move(text);
 }

@@ -9,71 +9,55 @@
 #include <cstdlib>
 #include <functional>
 
-// A forked child that runs one function and reports to the test through a pipe: the
-// child calls hold(n) to tell the parent it reached point n and to wait there until the
-// parent resumes it (or kills it). The child never returns into the test framework; it
-// ends with _exit and the function's result as exit code. When the parent goes away, a
-// held child ends too.
+// A forked child that runs one function and ends with _exit(its result), never returning
+// into the test framework. hold(n), called in the child, tells the parent that point n is
+// reached and waits there until the parent resumes it or kills it; a held child whose
+// parent is gone ends too. Fork only while the parent holds no group file open: a child
+// shares the locks of every descriptor it inherits.
 class ChildProcess {
 public:
-    static constexpr int NoReport = -1;
+    static constexpr int None = -1000;
 
     explicit ChildProcess(const std::function<int()>& body) {
-        int report[2];
-        int resume[2];
-        if (::pipe(report) != 0 || ::pipe(resume) != 0) {
-            std::abort();
-        }
-        _pid = ::fork();
-        if (_pid < 0) {
+        int report[2], resume[2];
+        if (::pipe(report) != 0 || ::pipe(resume) != 0 || (_pid = ::fork()) < 0) {
             std::abort();
         }
         if (_pid == 0) {
             ::close(report[0]);
             ::close(resume[1]);
-            reportFd() = report[1];
-            resumeFd() = resume[0];
-            int result = body();
-            ::_exit(result);
+            channel() = {report[1], resume[0]};
+            ::_exit(body());
         }
         ::close(report[1]);
         ::close(resume[0]);
         _report = report[0];
         _resume = resume[1];
     }
-
     ~ChildProcess() {
-        if (_pid > 0) {
-            kill();
-        }
+        kill();
         ::close(_report);
         ::close(_resume);
     }
-
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // In the child: tells the parent that point `n` is reached and waits to be resumed.
-    static void hold(int n) {
-        unsigned char byte = static_cast<unsigned char>(n);
-        if (::write(reportFd(), &byte, 1) != 1) {
-            ::_exit(90);
-        }
+    static void hold(int point) {
+        unsigned char byte = static_cast<unsigned char>(point);
         char go;
-        if (::read(resumeFd(), &go, 1) != 1) {
-            ::_exit(91);  // the parent is gone
+        if (::write(channel().report, &byte, 1) != 1 || ::read(channel().resume, &go, 1) != 1) {
+            ::_exit(91);
         }
     }
 
-    // The next point the child reported, or NoReport when it ended first or did not
-    // report within `deadline`.
-    int waitForReport(std::chrono::milliseconds deadline) {
+    // The next point reported, or None when the child ended first or the deadline passed.
+    int waitForReport(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
         struct pollfd ready {_report, POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(deadline.count())) != 1) {
-            return NoReport;
-        }
         unsigned char byte;
-        return ::read(_report, &byte, 1) == 1 ? byte : NoReport;
+        if (::poll(&ready, 1, static_cast<int>(deadline.count())) != 1 || ::read(_report, &byte, 1) != 1) {
+            return None;
+        }
+        return byte;
     }
 
     void resume() {
@@ -83,61 +67,42 @@ public:
         }
     }
 
-    // A real crash: SIGKILL, then reaped.
+    // The exit code; None (and the child killed) when it reported again or did not end
+    // within the deadline. The report pipe reaches its end once the child is gone.
+    int wait(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+        struct pollfd ready {_report, POLLIN, 0};
+        char byte;
+        bool ended = ::poll(&ready, 1, static_cast<int>(deadline.count())) == 1 && ::read(_report, &byte, 1) == 0;
+        if (!ended || _pid <= 0) {
+            kill();
+            return None;
+        }
+        int status = 0;
+        ::waitpid(_pid, &status, 0);
+        _pid = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : None;
+    }
+
+    // A real crash.
     void kill() {
         if (_pid > 0) {
             ::kill(_pid, SIGKILL);
-            reap();
+            ::waitpid(_pid, nullptr, 0);
+            _pid = 0;
         }
     }
-
-    // The exit code, or -signal when the child was killed, or TimedOut (the child is
-    // then killed) when it has not ended within `deadline`. Reports it makes meanwhile
-    // are skipped.
-    int wait(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-        if (_pid <= 0) {
-            return _exitCode;
-        }
-        // The report pipe reaches its end when the child is gone.
-        auto until = std::chrono::steady_clock::now() + deadline;
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            struct pollfd ready {_report, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1) {
-                kill();
-                return TimedOut;
-            }
-            unsigned char byte;
-            if (::read(_report, &byte, 1) != 1) {
-                break;
-            }
-        }
-        return reap();
-    }
-
-    static constexpr int TimedOut = -1000;
 
 private:
-    int reap() {
-        int status = 0;
-        if (::waitpid(_pid, &status, 0) == _pid) {
-            _exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        }
-        _pid = 0;
-        return _exitCode;
-    }
-
-    static int& reportFd() {
-        static int fd = -1;
-        return fd;
-    }
-    static int& resumeFd() {
-        static int fd = -1;
-        return fd;
+    struct Channel {
+        int report = -1;
+        int resume = -1;
+    };
+    static Channel& channel() {
+        static Channel fds;
+        return fds;
     }
 
     pid_t _pid = 0;
     int _report = -1;
     int _resume = -1;
-    int _exitCode = NoReport;
 };

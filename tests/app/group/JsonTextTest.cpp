@@ -18,27 +18,17 @@ std::string bytes(std::initializer_list<int> values) {
 
 }  // namespace
 
-TEST(JsonText, WritesOneMemberPerLineIndentedByTabsWithoutTrailingNewline) {
+TEST(JsonText, WritesOneMemberPerLineIndentedByTabsAndEscapesEveryUnprintableByte) {
     Value root = Value::object();
-    root["a"] = "x";
-    root["list"] = Value::array({"p", Value::array({"q"})});
-    root["none"] = Value::array();
-    root["nested"] = Value::object();
-    root["nested"]["n"] = 5;
-    root["nested"]["t"] = true;
-    root["nested"]["z"] = nullptr;
+    root["list"] = Value::array({std::string("\b\t\n\f\r\"/\\ ~") + bytes({0x01, 0x7F, 0xC3, 0xFF}), Value::array()});
+    root["nested"] = Value::object({{"n", 5}, {"t", true}, {"z", nullptr}});
     root["empty"] = Value::object();
-
     EXPECT_EQ(JsonText::write(root),
               "{\n"
-              "\t\"a\" : \"x\",\n"
               "\t\"list\" : [\n"
-              "\t\t\"p\",\n"
-              "\t\t[\n"
-              "\t\t\t\"q\"\n"
-              "\t\t]\n"
+              "\t\t\"\\b\\t\\n\\f\\r\\\"\\/\\\\ ~\\u0001\\u007F\\u00C3\\u00FF\",\n"
+              "\t\t[]\n"
               "\t],\n"
-              "\t\"none\" : [],\n"
               "\t\"nested\" : {\n"
               "\t\t\"n\" : 5,\n"
               "\t\t\"t\" : true,\n"
@@ -46,12 +36,6 @@ TEST(JsonText, WritesOneMemberPerLineIndentedByTabsWithoutTrailingNewline) {
               "\t},\n"
               "\t\"empty\" : {}\n"
               "}");
-    EXPECT_EQ(JsonText::write(Value::array()), "[]");
-}
-
-TEST(JsonText, EscapesNamedCharactersAndEveryOtherByteOutsidePrintableAscii) {
-    Value root = Value::array({std::string("\b\t\n\f\r\"/\\ ~") + bytes({0x01, 0x1F, 0x7F, 0xC3, 0xA9, 0xFF})});
-    EXPECT_EQ(JsonText::write(root), "[\n\t\"\\b\\t\\n\\f\\r\\\"\\/\\\\ ~\\u0001\\u001F\\u007F\\u00C3\\u00A9\\u00FF\"\n]");
 }
 
 TEST(JsonText, ReadGivesBackEveryByteTheWriterTook) {
@@ -63,53 +47,38 @@ TEST(JsonText, ReadGivesBackEveryByteTheWriterTook) {
     root[all] = Value::array({all, "C:\\Arch\\Cam 1.strg", "/home/é/Cam 2.strg"});
     std::string text = JsonText::write(root);
     for (char c : text) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        ASSERT_TRUE(byte == '\n' || byte == '\t' || (byte >= 0x20 && byte <= 0x7E)) << int(byte);
+        ASSERT_TRUE(c == '\n' || c == '\t' || (c >= 0x20 && c <= 0x7E)) << int(c);
     }
     Value read;
     ASSERT_TRUE(JsonText::read(text, read));
-    ASSERT_TRUE(read.contains(all));
-    const Value& list = read[all];
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].get<std::string>(), all);
-    EXPECT_EQ(list[1].get<std::string>(), "C:\\Arch\\Cam 1.strg");
-    EXPECT_EQ(list[2].get<std::string>(), "/home/é/Cam 2.strg");
+    EXPECT_EQ(read, root);
 }
 
-TEST(JsonText, ReadAcceptsCommentsAndWhitespaceBetweenTokensButNotInsideStrings) {
+TEST(JsonText, ReadAcceptsCommentsWhitespaceAndRawBytesInStrings) {
     std::string text =
         "# written by hand\r\n"
         "  {  /* first */ \"a\"\t:\r\n \"x // not # a /* comment */\" , // line\n"
-        "\"b\" :# to the end\n[ \"1\" /* inner */ , \"2\" ] }\n"
-        "// trailing\n";
+        "\"b\" :# to the end\n[ \"1\" /* inner */ , \"\\u4E2D\", \"" + bytes({0xC3, 0xA9, 0x09}) + "\" ] }\n"
+        "// trailing\n" + bytes({0, 0, 0xFF}) + "padding after the end is cut off";
     Value read;
     ASSERT_TRUE(JsonText::read(text, read));
     EXPECT_EQ(read["a"].get<std::string>(), "x // not # a /* comment */");
-    EXPECT_EQ(read["b"], Value::array({"1", "2"}));
-}
-
-TEST(JsonText, ReadKeepsRawBytesOfStringsAndStopsAtTheFirstUnprintableByteOutsideThem) {
-    Value read;
-    // Raw UTF-8 typed into a string stays as it was; an escape above 0xFF becomes UTF-8.
-    ASSERT_TRUE(JsonText::read("[\"" + bytes({0xC3, 0xA9, 0x09}) + "\", \"\\u4E2D\"]", read));
-    EXPECT_EQ(read[0].get<std::string>(), bytes({0xC3, 0xA9, 0x09}));
-    EXPECT_EQ(read[1].get<std::string>(), bytes({0xE4, 0xB8, 0xAD}));
-
-    // Padding after the closing bracket is cut off; a stray byte before it ends the text.
-    EXPECT_TRUE(JsonText::read(std::string("{\"a\" : \"b\"}") + bytes({0, 0, 0xFF}) + "junk", read));
-    EXPECT_EQ(read["a"].get<std::string>(), "b");
-    EXPECT_FALSE(JsonText::read(std::string("{\"a\" : ") + bytes({0x01}) + "\"b\"}", read));
-    EXPECT_FALSE(JsonText::read(bytes({0xEF, 0xBB, 0xBF}) + "{\"a\" : \"b\"}", read));
+    // Raw bytes typed into a string stay as they were; an escape above 0xFF becomes UTF-8.
+    EXPECT_EQ(read["b"], Value::array({"1", bytes({0xE4, 0xB8, 0xAD}), bytes({0xC3, 0xA9, 0x09})}));
+    EXPECT_TRUE(JsonText::read("[1, 2] /* an open comment runs to the end", read));
+    EXPECT_EQ(read, Value::array({1, 2}));
 }
 
 TEST(JsonText, ReadRefusesEverythingButOneObjectOrArray) {
     Value read = Value::array({"unchanged"});
-    for (const char* text : {"", "\"abc\"", "5", "true", "{\"a\" : 1", "{\"a\" : 1}x", "{\"a\" : 1} {}",
-                             "{\"a\" : 1]", "[1, 2", "{\"a\" : \"\\q\"}", "{\"a\" 1}", "{/* open }"}) {
+    for (const std::string& text :
+         {std::string(""), std::string("\"abc\""), std::string("5"), std::string("{\"a\" : 1"),
+          std::string("{\"a\" : 1}x"), std::string("{\"a\" : 1} {}"), std::string("{\"a\" : 1]"),
+          std::string("{\"a\" : \"\\q\"}"), std::string("{/* open }"),
+          "{\"a\" : " + bytes({0x01}) + "1}",         // a stray byte ends the text early
+          bytes({0xEF, 0xBB, 0xBF}) + "{\"a\" : 1}",  // so does a byte order mark
+          "[\"\\" + bytes({0xC3}) + "\"]"}) {
         EXPECT_FALSE(JsonText::read(text, read)) << text;
     }
-    EXPECT_FALSE(JsonText::read("[\"\\" + bytes({0xC3}) + "\"]", read));
     EXPECT_EQ(read, Value::array({"unchanged"}));
-    EXPECT_TRUE(JsonText::read("[1, 2] /* an open comment runs to the end", read));
-    EXPECT_EQ(read, Value::array({1, 2}));
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,20 +20,11 @@ namespace {
 
 using Step = ExclusiveFile::Step;
 using Files = std::vector<std::string>;
-constexpr auto DEADLINE = std::chrono::seconds(5);
 
-// QUILLFEN_LONG_SWEEPS=1 repeats the sweeps over many group sizes.
+// QUILLFEN_LONG_SWEEPS=1 repeats the save sweep over many group sizes.
 int sweepRounds() {
     const char* value = std::getenv("QUILLFEN_LONG_SWEEPS");
     return value != nullptr && value[0] == '1' ? 40 : 2;
-}
-
-Files storagePaths(int count, const std::string& tag) {
-    Files paths;
-    for (int i = 1; i <= count; ++i) {
-        paths.push_back("/srv/archive/" + tag + "/Cam " + std::to_string(i) + ".strg");
-    }
-    return paths;
 }
 
 // The file text of a group of SITE_ID listing `files`, built without saving each change.
@@ -46,23 +39,16 @@ std::string textListing(const TempDir& dir, const Files& files) {
     return model.text();
 }
 
-// The steps one change of a loaded group passes, in order.
-std::vector<Step> stepsOfOneSave(const TempDir& dir) {
-    std::string path = dir.file("dry.strgx");
+// The steps `run` passes after `prepare`, and the index of the rename among them.
+std::vector<Step> stepsOf(const std::function<void(StorageGroupFile&)>& prepare,
+                          const std::function<void(StorageGroupFile&)>& run, size_t& renamed) {
     StorageGroupFile group;
-    EXPECT_TRUE(group.create(path, UniqueID(SITE_ID)));
-    EXPECT_TRUE(group.load(path));
+    prepare(group);
     std::vector<Step> steps;
     group.setStepHook([&](Step step) { steps.push_back(step); });
-    group.addStorageFile("a.strg");
-    return steps;
-}
-
-std::vector<Step> stepsOfOneCreate(const TempDir& dir) {
-    StorageGroupFile group;
-    std::vector<Step> steps;
-    group.setStepHook([&](Step step) { steps.push_back(step); });
-    EXPECT_TRUE(group.create(dir.file("dry-create.strgx"), UniqueID(SITE_ID)));
+    run(group);
+    renamed = std::find(steps.begin(), steps.end(), Step::Renamed) - steps.begin();
+    EXPECT_LT(renamed, steps.size());
     return steps;
 }
 
@@ -76,43 +62,30 @@ ExclusiveFile::StepHook holdAtStep(size_t index) {
     };
 }
 
-size_t firstIndexOf(const std::vector<Step>& steps, Step step) {
-    for (size_t i = 0; i < steps.size(); ++i) {
-        if (steps[i] == step) {
-            return i;
-        }
-    }
-    return steps.size();
-}
-
 }  // namespace
 
 TEST(StorageGroupFileCrash, SaveKilledAtEveryStepLeavesTheOldOrTheNewFileHeldUntilTheKill) {
     TempDir dry;
-    std::vector<Step> steps = stepsOfOneSave(dry);
-    size_t renamed = firstIndexOf(steps, Step::Renamed);
-    ASSERT_LT(renamed, steps.size());
-    ASSERT_GT(renamed, 0u);
+    size_t renamed = 0;
+    std::vector<Step> steps = stepsOf(
+        [&](StorageGroupFile& group) {
+            ASSERT_TRUE(group.create(dry.file("g.strgx"), UniqueID(SITE_ID)));
+            ASSERT_TRUE(group.load(dry.file("g.strgx")));
+        },
+        [](StorageGroupFile& group) { group.addStorageFile("a.strg"); }, renamed);
 
     int cuts = 0;
     for (int round = 0; round < sweepRounds(); ++round) {
         // Even rounds make the file longer, odd rounds shorter.
         bool grow = round % 2 == 0;
-        Files before = storagePaths(round * 5 + (grow ? 0 : 1), "before");
-        Files after = before;
-        if (grow) {
-            after.push_back("/srv/archive/new.strg");
-        } else {
-            after.erase(after.begin());
+        Files before;
+        for (int i = 0; i <= round * 5; ++i) {
+            before.push_back("/srv/archive/Cam " + std::to_string(i) + ".strg");
         }
-        auto change = [&](StorageGroupFile& group) {
-            if (grow) {
-                group.addStorageFile("/srv/archive/new.strg");
-            } else {
-                group.removeStorageFile(before.front());
-            }
-        };
-        for (size_t cut = 0; cut < steps.size(); ++cut) {
+        Files after = before;
+        grow ? after.push_back("/srv/archive/new.strg") : (void)after.erase(after.begin());
+
+        for (size_t cut = 0; cut < steps.size(); ++cut, ++cuts) {
             TempDir dir;
             std::string path = dir.file("Cam.strgx");
             std::string oldText = textListing(dir, before);
@@ -125,19 +98,14 @@ TEST(StorageGroupFileCrash, SaveKilledAtEveryStepLeavesTheOldOrTheNewFileHeldUnt
                     return 2;
                 }
                 group.setStepHook(holdAtStep(cut));
-                change(group);
+                grow ? group.addStorageFile("/srv/archive/new.strg") : (void)group.removeStorageFile(before[0]);
                 return 0;
             });
-            ASSERT_EQ(child.waitForReport(DEADLINE), static_cast<int>(cut)) << "cut " << cut << " not reached";
-
+            ASSERT_EQ(child.waitForReport(), static_cast<int>(cut)) << "cut " << cut << " not reached";
             // Held at this step, the file is still the child's alone.
             EXPECT_TRUE(WinFile::isLocked(path.c_str())) << "cut " << cut;
-            {
-                StorageGroupFile intruder;
-                EXPECT_FALSE(intruder.load(path)) << "cut " << cut;
-            }
+            EXPECT_FALSE(StorageGroupFile().load(path)) << "cut " << cut;
             child.kill();
-            ++cuts;
 
             bool done = cut >= renamed;
             EXPECT_EQ(readFile(path), done ? newText : oldText) << "cut " << cut;
@@ -145,7 +113,6 @@ TEST(StorageGroupFileCrash, SaveKilledAtEveryStepLeavesTheOldOrTheNewFileHeldUnt
             ASSERT_TRUE(group.load(path)) << "cut " << cut;
             Files expected = done ? after : before;
             EXPECT_EQ(group.storageFiles(), expected) << "cut " << cut;
-
             // Whatever the crash left beside the file does not stand in the way.
             group.addStorageFile("/srv/archive/later.strg");
             expected.push_back("/srv/archive/later.strg");
@@ -160,11 +127,12 @@ TEST(StorageGroupFileCrash, SaveKilledAtEveryStepLeavesTheOldOrTheNewFileHeldUnt
 
 TEST(StorageGroupFileCrash, CreateKilledAtEveryStepLeavesNoFileOrTheCompleteOne) {
     TempDir dry;
-    std::vector<Step> steps = stepsOfOneCreate(dry);
-    size_t renamed = firstIndexOf(steps, Step::Renamed);
-    ASSERT_LT(renamed, steps.size());
+    size_t renamed = 0;
+    std::vector<Step> steps = stepsOf(
+        [](StorageGroupFile&) {},
+        [&](StorageGroupFile& group) { ASSERT_TRUE(group.create(dry.file("g.strgx"), UniqueID(SITE_ID))); },
+        renamed);
 
-    int cuts = 0;
     for (size_t cut = 0; cut < steps.size(); ++cut) {
         TempDir dir;
         std::string path = dir.file("Cam.strgx");
@@ -173,32 +141,22 @@ TEST(StorageGroupFileCrash, CreateKilledAtEveryStepLeavesNoFileOrTheCompleteOne)
             group.setStepHook(holdAtStep(cut));
             return group.create(path, UniqueID(SITE_ID)) ? 0 : 2;
         });
-        ASSERT_EQ(child.waitForReport(DEADLINE), static_cast<int>(cut)) << "cut " << cut << " not reached";
+        ASSERT_EQ(child.waitForReport(), static_cast<int>(cut)) << "cut " << cut << " not reached";
         child.kill();
-        ++cuts;
 
         StorageGroupFile group;
-        if (cut >= renamed) {
-            EXPECT_EQ(readFile(path), newGroupText()) << "cut " << cut;
-            EXPECT_FALSE(group.create(path, UniqueID(SITE_ID)));
-        } else {
-            EXPECT_FALSE(std::filesystem::exists(path)) << "cut " << cut;
-            ASSERT_TRUE(group.create(path, UniqueID(SITE_ID))) << "cut " << cut;
-            EXPECT_EQ(readFile(path), newGroupText()) << "cut " << cut;
-        }
+        EXPECT_EQ(std::filesystem::exists(path), cut >= renamed) << "cut " << cut;
+        EXPECT_EQ(group.create(path, UniqueID(SITE_ID)), cut < renamed) << "cut " << cut;
+        EXPECT_EQ(readFile(path), newGroupText()) << "cut " << cut;
         EXPECT_TRUE(group.load(path)) << "cut " << cut;
     }
-    std::printf("create killed at %d cuts\n", cuts);
+    std::printf("create killed at %zu cuts\n", steps.size());
 }
 
 TEST(StorageGroupFileCrash, ALoaderThatOpenedTheFileBeforeAReplaceCannotTakeOverTheReplacedOne) {
     TempDir dir;
     std::string path = dir.file("Cam.strgx");
-    {
-        StorageGroupFile group;
-        ASSERT_TRUE(group.create(path, UniqueID(SITE_ID)));
-    }
-    // The child is started before the holder loads, so it shares none of its descriptors.
+    ASSERT_TRUE(StorageGroupFile().create(path, UniqueID(SITE_ID)));
     auto loader = [&] {
         ChildProcess::hold(0);
         StorageGroupFile group;
@@ -211,15 +169,15 @@ TEST(StorageGroupFileCrash, ALoaderThatOpenedTheFileBeforeAReplaceCannotTakeOver
         });
         return group.load(path) ? 1 : 0;
     };
-
+    // Both children start before the holder loads, so they share none of its locks.
     ChildProcess child(loader);
     ChildProcess later(loader);
-    ASSERT_EQ(child.waitForReport(DEADLINE), 0);
-    ASSERT_EQ(later.waitForReport(DEADLINE), 0);
+    ASSERT_EQ(child.waitForReport(), 0);
+    ASSERT_EQ(later.waitForReport(), 0);
     StorageGroupFile holder;
     ASSERT_TRUE(holder.load(path));
     child.resume();
-    ASSERT_EQ(child.waitForReport(DEADLINE), 1) << "the loader never opened the file";
+    ASSERT_EQ(child.waitForReport(), 1) << "the loader never opened the file";
     // The replace releases the file the loader has open; the path names a new one.
     holder.addStorageFile("a.strg");
     child.resume();
@@ -228,7 +186,7 @@ TEST(StorageGroupFileCrash, ALoaderThatOpenedTheFileBeforeAReplaceCannotTakeOver
 
     // Once the holder lets go, the same loader gets the group.
     later.resume();
-    ASSERT_EQ(later.waitForReport(DEADLINE), 1);
+    ASSERT_EQ(later.waitForReport(), 1);
     holder.close();
     later.resume();
     EXPECT_EQ(later.wait(), 1);
@@ -237,22 +195,17 @@ TEST(StorageGroupFileCrash, ALoaderThatOpenedTheFileBeforeAReplaceCannotTakeOver
 TEST(StorageGroupFileCrash, LeftoverTemporaryFilesDoNotDisturbLoadOrSave) {
     TempDir dir;
     std::string path = dir.file("Cam.strgx");
+    std::string temporary = ExclusiveFile::temporaryPathOf(path);
     StorageGroupFile group;
     ASSERT_TRUE(group.create(path, UniqueID(SITE_ID)));
-    std::string temporary = ExclusiveFile::temporaryPathOf(path);
-    // A long, half-written new file: the next save must not keep any of its tail.
-    writeFile(temporary, newGroupText() + std::string(100000, 'x'));
-
+    // A long, half-written new file: nothing of its tail may survive.
+    std::string leftover = newGroupText() + std::string(100000, 'x');
+    writeFile(temporary, leftover);
     ASSERT_TRUE(group.load(path));
-    EXPECT_FALSE(std::filesystem::exists(temporary));  // tidied up by the holder
+    EXPECT_FALSE(std::filesystem::exists(temporary));  // tidied up by the new holder
+
+    writeFile(temporary, leftover);  // one that appears while the group is held is reused
     group.addStorageFile("a.strg");
-    EXPECT_EQ(readFile(path), group.text());
-    group.close();
-
-    // A save that meets one left while the group was held reuses it.
-    ASSERT_TRUE(group.load(path));
-    writeFile(temporary, newGroupText() + std::string(100000, 'x'));
-    group.addStorageFile("b.strg");
     EXPECT_EQ(readFile(path), group.text());
     EXPECT_FALSE(std::filesystem::exists(temporary));
     group.close();
