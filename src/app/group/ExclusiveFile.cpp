@@ -262,7 +262,8 @@ std::unique_ptr<WinFile> ExclusiveFile::openLocked(const std::string& path, bool
     throw SystemException(QF_HERE, EWOULDBLOCK);
 }
 
-std::unique_ptr<WinFile> ExclusiveFile::writeTemporary(const std::string& temporary, const std::string& content) {
+std::unique_ptr<WinFile> ExclusiveFile::writeTemporary(const std::string& temporary,
+                                                       const std::string& content) {
     std::unique_ptr<WinFile> next = openLocked(temporary, true, false);
     step(Step::TemporaryOpened);
     try {

@@ -1,6 +1,7 @@
 #include "app/group/JsonText.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -61,24 +62,19 @@ void JsonText::writeValue(const Value& value, int level, std::string& out) {
 }
 
 void JsonText::writeString(const std::string& bytes, std::string& out) {
+    // The characters written as a backslash and a letter, and their letters.
+    static constexpr char NAMED[] = "\b\t\n\f\r\"/\\";
+    static constexpr char LETTERS[] = "btnfr\"/\\";
     out += '"';
     for (char c : bytes) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        switch (byte) {
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
-            case '"': out += "\\\""; break;
-            case '/': out += "\\/"; break;
-            case '\\': out += "\\\\"; break;
-            default:
-                if (isPrintable(byte)) {
-                    out += c;
-                } else {
-                    appendByteEscape(byte, out);
-                }
+        const char* named = c != '\0' ? std::strchr(NAMED, c) : nullptr;
+        if (named != nullptr) {
+            out += '\\';
+            out += LETTERS[named - NAMED];
+        } else if (isPrintable(static_cast<unsigned char>(c))) {
+            out += c;
+        } else {
+            appendByteEscape(static_cast<unsigned char>(c), out);
         }
     }
     out += '"';

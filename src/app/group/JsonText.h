@@ -1,8 +1,7 @@
 #pragma once
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 // The JSON text of group files, written and read byte for byte the way stored group files
 // have always looked, so files move freely between stations of any age.

@@ -1,11 +1,6 @@
 #include "app/group/StorageFileEntry.h"
 
 const char* StorageFileEntry::statusText(int status) {
-    switch (status) {
-        case Good: return "Good";
-        case NotFormatted: return "Not Formatted";
-        case NotFound: return "Not Found";
-        case OpenError: return "Open Error";
-        default: return "Unknown";
-    }
+    static constexpr const char* TEXTS[] = {"Unknown", "Good", "Not Formatted", "Not Found", "Open Error"};
+    return status > Unknown && status <= OpenError ? TEXTS[status] : TEXTS[Unknown];
 }

@@ -52,7 +52,9 @@ public:
 
     // The next point reported, or None when the child ended first or the deadline passed.
     int waitForReport(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
-        struct pollfd ready {_report, POLLIN, 0};
+        struct pollfd ready {
+            _report, POLLIN, 0
+        };
         unsigned char byte;
         if (::poll(&ready, 1, static_cast<int>(deadline.count())) != 1 || ::read(_report, &byte, 1) != 1) {
             return None;
@@ -70,9 +72,12 @@ public:
     // The exit code; None (and the child killed) when it reported again or did not end
     // within the deadline. The report pipe reaches its end once the child is gone.
     int wait(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
-        struct pollfd ready {_report, POLLIN, 0};
+        struct pollfd ready {
+            _report, POLLIN, 0
+        };
         char byte;
-        bool ended = ::poll(&ready, 1, static_cast<int>(deadline.count())) == 1 && ::read(_report, &byte, 1) == 0;
+        bool ended =
+            ::poll(&ready, 1, static_cast<int>(deadline.count())) == 1 && ::read(_report, &byte, 1) == 0;
         if (!ended || _pid <= 0) {
             kill();
             return None;

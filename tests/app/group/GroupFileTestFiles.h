@@ -22,10 +22,11 @@ inline constexpr const char* STORAGE_ID = "0a1b2c3d-4e5f-4a6b-8c7d-8e9fa0b1c2d3"
 
 // The file a new group of SITE_ID holds.
 inline std::string newGroupText() {
-    return std::string("{\n"
-                       "\t\"Magic\" : \"StorageGroupFile\",\n"
-                       "\t\"Version\" : \"1\",\n"
-                       "\t\"RepositoryID\" : \"") +
+    return std::string(
+               "{\n"
+               "\t\"Magic\" : \"StorageGroupFile\",\n"
+               "\t\"Version\" : \"1\",\n"
+               "\t\"RepositoryID\" : \"") +
            SITE_ID +
            "\",\n"
            "\t\"LastStorageID\" : \"\",\n"

@@ -20,7 +20,8 @@ std::string bytes(std::initializer_list<int> values) {
 
 TEST(JsonText, WritesOneMemberPerLineIndentedByTabsAndEscapesEveryUnprintableByte) {
     Value root = Value::object();
-    root["list"] = Value::array({std::string("\b\t\n\f\r\"/\\ ~") + bytes({0x01, 0x7F, 0xC3, 0xFF}), Value::array()});
+    root["list"] =
+        Value::array({std::string("\b\t\n\f\r\"/\\ ~") + bytes({0x01, 0x7F, 0xC3, 0xFF}), Value::array()});
     root["nested"] = Value::object({{"n", 5}, {"t", true}, {"z", nullptr}});
     root["empty"] = Value::object();
     EXPECT_EQ(JsonText::write(root),
@@ -58,8 +59,11 @@ TEST(JsonText, ReadAcceptsCommentsWhitespaceAndRawBytesInStrings) {
     std::string text =
         "# written by hand\r\n"
         "  {  /* first */ \"a\"\t:\r\n \"x // not # a /* comment */\" , // line\n"
-        "\"b\" :# to the end\n[ \"1\" /* inner */ , \"\\u4E2D\", \"" + bytes({0xC3, 0xA9, 0x09}) + "\" ] }\n"
-        "// trailing\n" + bytes({0, 0, 0xFF}) + "padding after the end is cut off";
+        "\"b\" :# to the end\n[ \"1\" /* inner */ , \"\\u4E2D\", \"" +
+        bytes({0xC3, 0xA9, 0x09}) +
+        "\" ] }\n"
+        "// trailing\n" +
+        bytes({0, 0, 0xFF}) + "padding after the end is cut off";
     Value read;
     ASSERT_TRUE(JsonText::read(text, read));
     EXPECT_EQ(read["a"].get<std::string>(), "x // not # a /* comment */");

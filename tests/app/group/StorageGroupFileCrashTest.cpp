@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,7 +98,8 @@ TEST(StorageGroupFileCrash, SaveKilledAtEveryStepLeavesTheOldOrTheNewFileHeldUnt
                     return 2;
                 }
                 group.setStepHook(holdAtStep(cut));
-                grow ? group.addStorageFile("/srv/archive/new.strg") : (void)group.removeStorageFile(before[0]);
+                grow ? group.addStorageFile("/srv/archive/new.strg")
+                     : (void)group.removeStorageFile(before[0]);
                 return 0;
             });
             ASSERT_EQ(child.waitForReport(), static_cast<int>(cut)) << "cut " << cut << " not reached";

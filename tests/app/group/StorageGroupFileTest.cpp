@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -84,12 +83,12 @@ TEST(StorageGroupFile, LoadChecksMagicAndTheThreeRequiredValuesAndNothingElse) {
     }
 
     std::string section = "\t\"LastRecordingSectionID\" : \"3\"";
-    for (const std::string& text : {"{\n\t\"Magic\" : \"StorageGroupFil\",\n" + version + id + section + "\n}",
-                                    groupText("\t\"Version\" : \"\",\n" + id + section),
-                                    groupText("\t\"Version\" : [\"1\"],\n" + id + section),
-                                    groupText(version + section), groupText(version + id + "\t\"Other\" : \"\""),
-                                    std::string("[\"StorageGroupFile\"]"), withSection("\"1\"").substr(1),
-                                    std::string("")}) {
+    for (const std::string& text :
+         {"{\n\t\"Magic\" : \"StorageGroupFil\",\n" + version + id + section + "\n}",
+          groupText("\t\"Version\" : \"\",\n" + id + section),
+          groupText("\t\"Version\" : [\"1\"],\n" + id + section), groupText(version + section),
+          groupText(version + id + "\t\"Other\" : \"\""), std::string("[\"StorageGroupFile\"]"),
+          withSection("\"1\"").substr(1), std::string("")}) {
         writeFile(path, text);
         StorageGroupFile group;
         EXPECT_FALSE(group.load(path)) << text;
