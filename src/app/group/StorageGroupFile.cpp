@@ -69,9 +69,13 @@ std::optional<UniqueID> uniqueIDOf(const std::string& text) {
 StorageGroupFile::StorageGroupFile() = default;
 
 StorageGroupFile::~StorageGroupFile() {
+    closeQuietly();
+}
+
+void StorageGroupFile::closeQuietly() {
     try {
         close();
-    } catch (const Exception& e) {
+    } catch (const Exception& e) {  // the file is released all the same
         QF_TRACE("StorageGroupFile: closing %s: %s", _path.c_str(), e.describe().c_str());
     }
 }
@@ -93,7 +97,7 @@ bool StorageGroupFile::create(const std::string& path, const UniqueID& repositor
 }
 
 bool StorageGroupFile::load(const std::string& path) {
-    close();
+    closeQuietly();
     _path = path;
     _contents = Contents();
     _fileText.clear();

@@ -98,6 +98,8 @@ private:
         std::vector<std::string> storageFiles;
     };
 
+    // close(), with a failing final save traced instead of thrown.
+    void closeQuietly();
     static std::string textOf(const Contents& contents);
     // False when `bytes` is no valid group file.
     static bool parse(const std::string& bytes, Contents& contents);
