@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/group/ExclusiveFile.h"
+#include "base/ExclusiveFile.h"
 #include "base/UniqueID.h"
 
 // The group file (.strgx) of a storage group: a small JSON text naming the group's

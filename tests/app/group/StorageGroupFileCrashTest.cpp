@@ -12,7 +12,7 @@
 #include "ChildProcess.h"
 #include "GroupFileTestFiles.h"
 #include "TempDir.h"
-#include "app/group/ExclusiveFile.h"
+#include "base/ExclusiveFile.h"
 #include "app/group/StorageGroupFile.h"
 #include "base/WinFile.h"
 

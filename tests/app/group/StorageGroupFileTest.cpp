@@ -7,7 +7,7 @@
 
 #include "GroupFileTestFiles.h"
 #include "TempDir.h"
-#include "app/group/ExclusiveFile.h"
+#include "base/ExclusiveFile.h"
 #include "app/group/StorageGroupFile.h"
 #include "base/SystemException.h"
 #include "base/WinFile.h"

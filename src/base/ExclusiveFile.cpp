@@ -1,4 +1,4 @@
-#include "app/group/ExclusiveFile.h"
+#include "base/ExclusiveFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
