@@ -99,17 +99,23 @@ void runStress(int capacity, int maxRecords) {
     for (int c = 0; c < Consumers; ++c) consumers.push_back(std::make_unique<Consumer>(queue));
     for (int p = 0; p < Producers; ++p)
         producers.push_back(std::make_unique<Producer>(queue, p, Records, 1000u + static_cast<uint32_t>(p)));
+    AtScopeExit release([&] {
+        queue.close();
+        for (auto& p : producers) p->joinFor(WaitMs);
+        for (auto& c : consumers) c->joinFor(WaitMs);
+    });
     for (auto& c : consumers) c->start();
     for (auto& p : producers) p->start();
-    for (auto& p : producers) ASSERT_TRUE(p->joinFor(60000));
+    // The whole exchange is bulk work: it gets a few deadlines' worth of time.
+    for (auto& p : producers) ASSERT_TRUE(p->joinFor(4 * WaitMs)) << "a producer did not finish its records";
     auto poppedTotal = [&] {
         int total = 0;
         for (auto& c : consumers) total += c->popped;
         return total;
     };
-    bool allArrived = eventually([&] { return poppedTotal() == Producers * Records; }, 60000);
+    bool allArrived = eventually([&] { return poppedTotal() == Producers * Records; }, 4 * WaitMs);
     queue.close();
-    for (auto& c : consumers) ASSERT_TRUE(c->joinFor(20000));
+    for (auto& c : consumers) ASSERT_TRUE(c->joinFor(WaitMs)) << "close() did not release a consumer";
     ASSERT_TRUE(allArrived) << poppedTotal() << " of " << Producers * Records;
 
     std::set<uint64_t> seen;
@@ -237,11 +243,17 @@ TEST(BlockingVariableLengthQueue, CloseReleasesEveryBlockedProducerAndConsumer) 
     ASSERT_TRUE(pushBytes(full, record));
     Blocked p1(Blocked::Push, &full), p2(Blocked::Push, &full);
     Blocked c1(Blocked::Pop, &empty), c2(Blocked::Pop, &empty);
+    AtScopeExit release([&] {
+        full.close();
+        empty.close();
+        for (Blocked* t : {&p1, &p2, &c1, &c2}) t->joinFor(WaitMs);
+    });
     for (Blocked* t : {&p1, &p2, &c1, &c2}) t->start();
-    ASSERT_TRUE(eventually([&] { return full.waitingProducers() == 2 && empty.waitingConsumers() == 2; }));
+    ASSERT_TRUE(eventually([&] { return full.waitingProducers() == 2 && empty.waitingConsumers() == 2; }))
+        << "waiting: " << full.waitingProducers() << " producers, " << empty.waitingConsumers() << " consumers";
     full.close();
     empty.close();
-    for (Blocked* t : {&p1, &p2, &c1, &c2}) ASSERT_TRUE(t->joinFor(20000));
+    for (Blocked* t : {&p1, &p2, &c1, &c2}) ASSERT_TRUE(t->joinFor(WaitMs)) << "close() did not release a waiter";
     for (Blocked* t : {&p1, &p2, &c1, &c2}) EXPECT_EQ(t->result, 0);
     EXPECT_FALSE(pushBytes(full, Bytes{1}));
     EXPECT_EQ(full.count(), 1);
@@ -262,16 +274,22 @@ TEST(BlockingVariableLengthQueue, RecordLargerThanTheRingWaitsUntilCloseThenFail
     body.huge = &huge;
     body.result = &result;
     Thread pusher(&body, "pusher");
+    AtScopeExit release([&] {
+        queue.close();
+        pusher.joinFor(WaitMs);
+    });
     pusher.start();
-    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 1; }));
+    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 1; })) << "the oversized record did not wait";
     // Smaller records still pass the waiting one, and a pop does not release it.
     Bytes small = filled(8, 2);
     ASSERT_TRUE(queue.push(small.data(), 8));
     EXPECT_EQ(popBytes(queue), small);
-    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 1; }));
+    // The pop released the producer; it counts as waiting again only once it has looked.
+    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 1 || result != -1; }))
+        << "the woken producer neither waited again nor returned";
     EXPECT_EQ(result, -1);
     queue.close();
-    ASSERT_TRUE(pusher.joinFor(20000));
+    ASSERT_TRUE(pusher.joinFor(WaitMs)) << "close() did not release the producer";
     EXPECT_EQ(result, 0);
 }
 
@@ -286,15 +304,22 @@ TEST(BlockingVariableLengthQueue, ProducerWithAFittingRecordIsNotStarvedByOneWho
         Pusher(BlockingVariableLengthQueue* q, const Bytes* r) : Thread("pusher"), queue(q), record(r) {}
         void run() override { result = queue->push(record->data(), static_cast<int>(record->size())); }
     } big(&queue, &huge), fitting(&queue, &small);
+    AtScopeExit release([&] {
+        queue.close();
+        big.joinFor(WaitMs);
+        fitting.joinFor(WaitMs);
+    });
+    // The one that never fits waits first, so a pop that woke only the longest waiter
+    // would leave the fitting record behind.
     big.start();
+    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 1; })) << "the big record did not wait";
     fitting.start();
-    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 2; }));
+    ASSERT_TRUE(eventually([&] { return queue.waitingProducers() == 2; })) << "the fitting record did not wait";
     EXPECT_EQ(popBytes(queue), filler);
-    // The one pop must let the fitting record in, whichever producer woke first.
-    ASSERT_TRUE(eventually([&] { return fitting.result == 1; }));
+    ASSERT_TRUE(eventually([&] { return fitting.result == 1; })) << "the fitting record stayed out after a pop";
     EXPECT_EQ(popBytes(queue), small);
     queue.close();
-    ASSERT_TRUE(big.joinFor(20000));
-    ASSERT_TRUE(fitting.joinFor(20000));
+    ASSERT_TRUE(big.joinFor(WaitMs)) << "close() did not release the producer";
+    ASSERT_TRUE(fitting.joinFor(WaitMs));
     EXPECT_EQ(big.result, 0);
 }

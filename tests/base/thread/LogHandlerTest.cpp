@@ -19,7 +19,7 @@ TEST(DefaultLogHandler, WritesOneLineNamingLevelThreadMessageAndLocation) {
         void run() override { LogHandler::instance().log(LogLevel::Info, "chunk done", "here"); }
     } logger;
     logger.start();
-    logger.join();
+    ASSERT_TRUE(logger.joinFor(WaitMs)) << "the logging thread did not finish";
 
     auto lines = trace.lines();
     std::string thread = "\"archiver\"(ID=" + std::to_string(logger.id()) + ")";

@@ -62,7 +62,7 @@ TEST(Thread, EscapingExceptionsReachTheHandlerInTheirThreeFormsAndTheThreadFinis
     Thrower system("system", 0), standard("standard", 1), other("other", 2);
     for (Thrower* t : {&system, &standard, &other}) t->start();
     for (Thrower* t : {&system, &standard, &other}) {
-        ASSERT_TRUE(t->joinFor(20000)) << t->name();
+        ASSERT_TRUE(t->joinFor(WaitMs)) << t->name() << " did not finish after its exception";
         EXPECT_TRUE(t->sawItself) << t->name();
     }
     ASSERT_EQ(handler.reports.size(), 3u);
@@ -87,7 +87,7 @@ TEST(Thread, TracesStartFinishAndTheDefaultHandlersLine) {
     TraceCapture trace;
     Thrower failing("failing", 0);
     failing.start();
-    ASSERT_TRUE(failing.joinFor(20000));
+    ASSERT_TRUE(failing.joinFor(WaitMs)) << "the failing thread did not finish";
     unsigned id = failing.id();
     ASSERT_NE(id, 0u);
     std::string ids = "\"failing\"(ID=" + std::to_string(id) + ")";
@@ -101,7 +101,7 @@ TEST(Thread, TracesStartFinishAndTheDefaultHandlersLine) {
 
     Thread quiet("quiet");
     quiet.start();
-    quiet.join();
+    ASSERT_TRUE(quiet.joinFor(WaitMs)) << "the quiet thread did not finish";
     EXPECT_TRUE(trace.contains("Finishing thread: \"quiet\"(ID=" + std::to_string(quiet.id()) + ")"));
 }
 
@@ -111,11 +111,11 @@ TEST(Thread, RunsAGivenTargetAndCanBeStartedAgainAfterJoin) {
         void run() override { ++runs; }
     } counter;
     Thread thread(&counter, "target");
-    thread.join();  // never started: returns at once
+    EXPECT_TRUE(thread.joinFor(0)) << "a thread never started counts as finished";
     thread.start();
-    thread.join();
+    ASSERT_TRUE(thread.joinFor(WaitMs)) << "the first run did not finish";
     thread.start();
-    thread.join();
+    ASSERT_TRUE(thread.joinFor(WaitMs)) << "the second run did not finish";
     EXPECT_EQ(counter.runs.load(), 2);
 }
 
@@ -151,20 +151,19 @@ TEST(Condition, EachNotifyReleasesADifferentWaiter) {
     ASSERT_TRUE(eventually([&] {
         std::lock_guard<Mutex> guard(mutex);
         return condition.waiterCount() == 2;
-    }));
+    })) << "the two waiters did not both wait";
     {
         // Two notifies in a row, before either waiter runs: both must wake.
         std::lock_guard<Mutex> guard(mutex);
         condition.notify();
         condition.notify();
     }
-    bool bothFinished = a.joinFor(20000) && b.joinFor(20000);
-    EXPECT_TRUE(bothFinished);
+    bool bothFinished = a.joinFor(WaitMs) && b.joinFor(WaitMs);
+    EXPECT_TRUE(bothFinished) << "two notifies woke " << woken.load() << " of two waiters";
     EXPECT_EQ(woken.load(), 2);
     if (!bothFinished) {
         std::lock_guard<Mutex> guard(mutex);
         condition.notifyAll();  // let the stuck waiter go before its body leaves scope
     }
-    a.join();
-    b.join();
+    ASSERT_TRUE(a.joinFor(WaitMs) && b.joinFor(WaitMs)) << "a waiter stayed stuck after notifyAll";
 }
