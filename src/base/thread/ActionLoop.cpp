@@ -7,9 +7,17 @@ ActionLoop::ActionLoop() : LoopingThread(nullptr) {}
 
 void ActionLoop::onStart() {
     std::lock_guard<Mutex> guard(_mutex);
+    // Set in the same locked step that starts the present actors, so an actor added
+    // concurrently is started either here or by addActor(), never by both or neither.
+    _running = true;
     for (Actor* actor : _actors) {
         actor->start();
     }
+}
+
+void ActionLoop::onStop() {
+    std::lock_guard<Mutex> guard(_mutex);
+    _running = false;
 }
 
 void ActionLoop::runOnce() {
@@ -28,7 +36,13 @@ void ActionLoop::tickActors() {
 
 void ActionLoop::addActor(Actor* actor) {
     std::lock_guard<Mutex> guard(_mutex);
+    if (std::find(_actors.begin(), _actors.end(), actor) != _actors.end()) {
+        return;
+    }
     _actors.push_back(actor);
+    if (_running) {
+        actor->start();
+    }
 }
 
 void ActionLoop::removeActor(Actor* actor) {

@@ -36,7 +36,12 @@ void ScheduledActionList::begin(const DateTime& now) {
 }
 
 int ScheduledActionList::due(const DateTime& now) {
-    if (_today.lessThan(now.date())) {
+    if (!_today.isValid()) {
+        // Never begun: the day of the first look is today, and the entries add() armed
+        // stay armed. Without this an invalid day never compares as earlier than a real
+        // one, and no later day would re-arm the entries.
+        _today = now.date();
+    } else if (_today.lessThan(now.date())) {
         _today = now.date();
         _next = _entries.empty() ? None : 0;
     }

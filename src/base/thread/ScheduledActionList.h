@@ -25,7 +25,8 @@ public:
     // Starts the day of `now`: entries before its time of day are over for today.
     void begin(const DateTime& now);
     // The id of the entry due at `now`, or -1. At most one entry fires per call, so entries
-    // that fell due together fire on successive calls.
+    // that fell due together fire on successive calls. A list never begun takes the day of
+    // its first call as today.
     int due(const DateTime& now);
 
     const std::vector<Entry>& entries() const { return _entries; }

@@ -1,4 +1,7 @@
 #include <atomic>
+#include <functional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -6,13 +9,19 @@
 #include "base/Clock.h"
 #include "base/thread/ActionLoop.h"
 #include "base/thread/Actor.h"
+#include "base/thread/ScheduledActionList.h"
+#include "base/thread/Thread.h"
 #include "ThreadTestSupport.h"
 
 namespace {
 
 class RecordingActor : public Actor {
 public:
-    void onIdle() override { ++idles; }
+    void onIdle() override {
+        tickThread = Thread::currentThreadId();
+        if (idleHook) idleHook();
+        ++idles;
+    }
     void onAction(int actionId) override {
         std::lock_guard<std::mutex> guard(mutex);
         actions.push_back(actionId);
@@ -31,6 +40,19 @@ public:
     std::mutex mutex;
     std::vector<int> actions;
     std::atomic<int> idles{0}, starts{0};
+    std::atomic<uint32_t> tickThread{0};
+    // Runs inside onIdle() on the ticking thread; set before the actor is ticked.
+    std::function<void()> idleHook;
+};
+
+// Holds its thread before the actors are started, so a test can add one in between.
+class HeldStartLoop : public ActionLoop {
+public:
+    void onStart() override {
+        gate.pass();
+        ActionLoop::onStart();
+    }
+    Gate gate;
 };
 
 DateTime at(int day, int hour, int minute, int second = 0) {
@@ -38,6 +60,12 @@ DateTime at(int day, int hour, int minute, int second = 0) {
 }
 
 using Ids = std::vector<int>;
+
+std::string text(const Ids& ids) {
+    std::ostringstream out;
+    for (int id : ids) out << id << ' ';
+    return out.str();
+}
 
 }  // namespace
 
@@ -124,22 +152,144 @@ TEST(Actor, RequestedActionsRunWhenDueIncludingOnesRequestedFromAnAction) {
     EXPECT_EQ(actor.fired(), (Ids{5, 6}));
 }
 
-TEST(ActionLoop, StartsItsActorsAndTicksThemOnItsThread) {
+TEST(ScheduledActionList, NeverBegunListTakesItsFirstDayAndRearmsAfterMidnight) {
+    ManualClock clock(at(1, 8, 0));
+    ScheduledActionList list;
+    list.add(1, Time(9, 0, 0));
+    list.add(2, Time(18, 0, 0));
+    EXPECT_EQ(list.due(at(1, 9, 0)), 1);
+    EXPECT_EQ(list.due(at(1, 18, 0)), 2);
+    EXPECT_EQ(list.due(at(1, 23, 0)), -1);
+    EXPECT_EQ(list.due(at(2, 9, 0)), 1);
+    EXPECT_EQ(list.due(at(2, 18, 0)), 2);
+    EXPECT_EQ(list.due(at(3, 9, 30)), 1);
+}
+
+TEST(ActionLoop, StartsEveryActorOnceWhetherAddedBeforeDuringOrAfterItsStart) {
     ManualClock clock(at(1, 12, 0));
-    RecordingActor first, second;
-    ActionLoop loop;
-    loop.addActor(&first);
-    loop.addActor(&second);
-    EXPECT_EQ(loop.actorCount(), 2);
+    RecordingActor before, during, after, late;
+    HeldStartLoop loop;
+    AtScopeExit stopLoop([&] {
+        loop.gate.open();
+        loop.stop();
+        loop.joinFor(WaitMs);
+    });
+    loop.addActor(&before);
     loop.start();
-    ASSERT_TRUE(eventually([&] { return first.idles > 0 && second.idles > 0; }));
-    loop.removeActor(&second);
-    int secondIdles = second.idles;  // removeActor waited for any round in progress
-    int firstIdles = first.idles;
-    ASSERT_TRUE(eventually([&] { return first.idles > firstIdles; }));
-    EXPECT_EQ(second.idles, secondIdles);
+    ASSERT_TRUE(loop.gate.awaitArrivals()) << "the loop thread never reached onStart";
+    // The loop runs but has not started its actors yet: its start must take this one too.
+    loop.addActor(&during);
+    EXPECT_EQ(during.starts, 0);
+    loop.gate.open();
+    ASSERT_TRUE(eventually([&] { return before.idles > 0 && during.idles > 0; }))
+        << "idles: before " << before.idles << ", during " << during.idles;
+    loop.addActor(&after);
+    EXPECT_EQ(after.starts, 1) << "an actor added to a running loop is started before addActor returns";
+    loop.addActor(&after);
+    EXPECT_EQ(loop.actorCount(), 3) << "the same actor added twice would be ticked twice a round";
+    ASSERT_TRUE(eventually([&] { return after.idles > 0; })) << "the added actor was never ticked";
+    EXPECT_EQ(after.tickThread, loop.id()) << "ticks run on the loop's thread";
     loop.stop();
-    ASSERT_TRUE(loop.joinFor(20000));
-    EXPECT_EQ(first.starts, 1);
-    EXPECT_EQ(second.starts, 1);
+    ASSERT_TRUE(loop.joinFor(WaitMs)) << "the loop did not stop";
+    EXPECT_EQ(before.starts, 1);
+    EXPECT_EQ(during.starts, 1);
+    EXPECT_EQ(after.starts, 1);
+
+    // A stopped loop leaves the start of a new actor to its next run, which starts all.
+    loop.addActor(&late);
+    EXPECT_EQ(late.starts, 0);
+    loop.start();
+    ASSERT_TRUE(eventually([&] { return late.idles > 0; })) << "the restarted loop never ticked";
+    loop.stop();
+    ASSERT_TRUE(loop.joinFor(WaitMs)) << "the restarted loop did not stop";
+    EXPECT_EQ(late.starts, 1);
+    EXPECT_EQ(before.starts, 2);
+}
+
+TEST(ActionLoop, DailyActionsOfAnActorAddedToARunningLoopFireOnEveryDay) {
+    const DateTime firstDay(2023, 12, 30, 0, 0, 0);  // across a month and a year end
+    ManualClock clock(firstDay.plusSeconds(8 * 3600));
+    RecordingActor present, hours;
+    ActionLoop loop;
+    AtScopeExit stopLoop([&] {
+        loop.stop();
+        loop.joinFor(WaitMs);
+    });
+    loop.addActor(&present);
+    loop.start();
+    ASSERT_TRUE(eventually([&] { return present.idles > 0; })) << "the loop never ticked";
+    hours.scheduleAction(0, Time(8, 30, 0));
+    hours.scheduleAction(1, Time(18, 0, 0));
+    loop.addActor(&hours);
+
+    Ids expected;
+    for (int day = 0; day < 4; ++day) {
+        for (int id : {0, 1}) {
+            int secondOfDay = id == 0 ? 8 * 3600 + 30 * 60 + 5 : 18 * 3600 + 5;
+            clock.set(firstDay.plusSeconds(day * 86400 + secondOfDay));
+            expected.push_back(id);
+            ASSERT_TRUE(eventually([&] { return hours.fired().size() >= expected.size(); }))
+                << "day " << day << ": expected " << text(expected) << "fired " << text(hours.fired());
+            // Later rounds at the same time fire nothing more.
+            int idles = hours.idles;
+            ASSERT_TRUE(eventually([&] { return hours.idles >= idles + 2; })) << "the loop stopped ticking";
+            EXPECT_EQ(hours.fired(), expected) << "day " << day;
+        }
+        clock.set(firstDay.plusSeconds(day * 86400 + 23 * 3600 + 59 * 60 + 59));
+    }
+    loop.stop();
+    ASSERT_TRUE(loop.joinFor(WaitMs)) << "the loop did not stop";
+}
+
+TEST(ActionLoop, RemoveActorWaitsForTheActorsTickInProgress) {
+    ManualClock clock(at(1, 12, 0));
+    RecordingActor kept, removed;
+    Gate tick;
+    std::atomic<bool> removerReturned{false}, returnedDuringTick{false};
+    removed.idleHook = [&] {
+        if (removed.idles == 0) {
+            tick.pass();
+            returnedDuringTick = removerReturned.load();
+        }
+    };
+    ActionLoop loop;
+    AtScopeExit stopLoop([&] {
+        tick.open();
+        loop.stop();
+        loop.joinFor(WaitMs);
+    });
+    loop.addActor(&kept);
+    loop.addActor(&removed);
+    loop.start();
+    ASSERT_TRUE(tick.awaitArrivals()) << "the loop never ticked the actor";
+
+    // The loop thread is held inside the actor's tick: the removal must wait for it.
+    struct Remover : Thread {
+        Remover(ActionLoop& l, Actor& a, std::atomic<bool>& r) : Thread("remover"), loop(l), actor(a), returned(r) {}
+        void run() override {
+            loop.removeActor(&actor);
+            returned = true;
+        }
+        ActionLoop& loop;
+        Actor& actor;
+        std::atomic<bool>& returned;
+    } remover(loop, removed, removerReturned);
+    AtScopeExit release([&] {
+        tick.open();
+        remover.joinFor(WaitMs);
+    });
+    remover.start();
+    ASSERT_TRUE(eventually([&] { return remover.isFinished() || (remover.id() != 0 && sleepsInKernel(remover.id())); }))
+        << "the remover neither blocked nor finished";
+    tick.open();
+    ASSERT_TRUE(remover.joinFor(WaitMs)) << "removeActor did not return after the tick ended";
+    EXPECT_FALSE(returnedDuringTick) << "removeActor returned while the loop was still ticking the actor";
+
+    int removedIdles = removed.idles;
+    int keptIdles = kept.idles;
+    ASSERT_TRUE(eventually([&] { return kept.idles > keptIdles + 1; })) << "the loop stopped ticking";
+    EXPECT_EQ(removed.idles, removedIdles) << "a removed actor was ticked again";
+    EXPECT_EQ(loop.actorCount(), 1);
+    loop.stop();
+    ASSERT_TRUE(loop.joinFor(WaitMs)) << "the loop did not stop";
 }
