@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/Exception.h"
 #include "base/TextOf.h"
-#include "base/Trace.h"
 #include "database/RowSet.h"
 
 namespace {
@@ -37,14 +35,10 @@ RecordSite::RecordSite() = default;
 
 void RecordSite::readRow(RowSet& row) {
     const char* idText = row.text(0);
-    try {
-        _id = UniqueID(idText);
-    } catch (const Exception& e) {
-        // The row still loads, under a fresh id, so one damaged row does not hide the
-        // other sites; the trace tells which one it was.
-        QF_TRACE("RecordSite::readRow: site \"%s\" has an unreadable id \"%s\": %s", row.text(1), idText,
-                 messageOf(e));
-    }
+    // A row whose id cannot be read must not load under a fresh id: every write would
+    // then add a second row, and the site would show another id after each start.
+    _id = UniqueID(idText);
+    _rowIdText = idText;
     _name = row.text(1);
     _address = row.text(2);
     _port = row.integer(3);
@@ -62,8 +56,19 @@ void RecordSite::readRow(RowSet& row) {
     _deleted = row.integer(15) != 0;
 }
 
+void RecordSite::setId(const UniqueID& id) {
+    _id = id;
+    _rowIdText.clear();
+}
+
+std::string RecordSite::idText() const {
+    return _rowIdText.empty() ? textOf(_id) : _rowIdText;
+}
+
 void RecordSite::copyColumnsFrom(const RecordSite& other) {
-    _id = other._id;
+    if (!_id.equals(other._id)) {
+        setId(other._id);
+    }
     _name = other._name;
     _address = other._address;
     _port = other._port;

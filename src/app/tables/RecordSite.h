@@ -19,13 +19,19 @@ public:
     // archiving at all hours, archiving hours 00:00:00.
     RecordSite();
 
-    // Takes the sixteen columns in table order.
+    // Takes the sixteen columns in table order. Throws ParseException, leaving the record
+    // incomplete, when the id column is not a valid id: such a row is no usable site.
     void readRow(RowSet& row) override;
-    // Copies the stored columns of `other`, not the run-time state.
+    // Copies the stored columns of `other`, not the run-time state. The id's row text
+    // stays with this record unless the id itself changes.
     void copyColumnsFrom(const RecordSite& other);
 
     const UniqueID& id() const { return _id; }
-    void setId(const UniqueID& id) { _id = id; }
+    void setId(const UniqueID& id);
+    // The id as the site's row spells it: the text read from the table (which may differ
+    // from the id's own lower-case form in letter case), or that form for a site not read
+    // from the table. Writes use it, so they replace the row the site came from.
+    std::string idText() const;
     const std::string& name() const { return _name; }
     void setName(const std::string& name) { _name = name; }
     const std::string& address() const { return _address; }
@@ -71,6 +77,7 @@ public:
 
 private:
     UniqueID _id;
+    std::string _rowIdText;  // empty unless read from a row
     std::string _name;
     std::string _address;
     int _port = 0;

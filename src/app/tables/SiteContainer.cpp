@@ -1,11 +1,12 @@
 #include "app/tables/SiteContainer.h"
 
-#include <strings.h>
-
 #include <atomic>
 #include <mutex>
 
+#include "app/tables/ForeignDatabaseException.h"
 #include "app/tables/SiteLimitException.h"
+#include "app/tables/StationSchema.h"
+#include "base/ParseException.h"
 #include "base/TextOf.h"
 #include "base/Trace.h"
 #include "database/Database.h"
@@ -43,25 +44,61 @@ SiteContainer& SiteContainer::instance() {
 bool SiteContainer::load() {
     std::lock_guard<Mutex> lock(databaseMutex());
     _selected.clear();
+    _selectedLeftOut.clear();
     try {
+        StationSchema::verify(database());
         open();
         select(nullptr, true);
+    } catch (const ForeignDatabaseException&) {
+        _selected.clear();
+        _selectedLeftOut.clear();
+        throw;
     } catch (const DatabaseException& e) {
         _selected.clear();
+        _selectedLeftOut.clear();
         QF_TRACE("SiteContainer::load: %s", e.describe().c_str());
         return false;
     }
     _active.clear();
     _all.clear();
+    _leftOut.clear();
+    for (const LeftOutRow& row : _selectedLeftOut) {
+        leaveOut(row.idText, row.name, row.reason.c_str());
+    }
+    _selectedLeftOut.clear();
     for (std::unique_ptr<RecordSite>& site : _selected) {
-        if (!site->deleted()) {
-            _active[site->id()] = site.get();
-        }
         UniqueID id = site->id();
+        auto held = _all.find(id);
+        if (held != _all.end()) {
+            // The table's key tells letter cases apart, the id does not. One record per id:
+            // the row spelled as the station writes ids is kept, whatever the row order.
+            bool ownSpelling = site->idText() == textOf(id);
+            RecordSite& loser = ownSpelling ? *held->second : *site;
+            leaveOut(loser.idText(), loser.name(), "its id repeats the id of another row");
+            if (!ownSpelling) {
+                continue;
+            }
+            _active.erase(id);
+            _all.erase(held);
+        }
+        if (!site->deleted()) {
+            _active[id] = site.get();
+        }
         _all[id] = std::move(site);
     }
     _selected.clear();
     return true;
+}
+
+std::vector<SiteContainer::LeftOutRow> SiteContainer::leftOutRows() {
+    std::lock_guard<Mutex> lock(databaseMutex());
+    return _leftOut;
+}
+
+void SiteContainer::leaveOut(const std::string& idText, const std::string& name, const char* reason) {
+    QF_TRACE("SiteContainer::load: the row of site \"%s\" is left out: %s (id \"%s\")", name.c_str(), reason,
+             idText.c_str());
+    _leftOut.push_back({idText, name, reason});
 }
 
 RecordSite* SiteContainer::find(const UniqueID& id) {
@@ -193,7 +230,12 @@ int SiteContainer::selectRecords(const char* condition, bool replace) {
     int count = 0;
     while (rows.next()) {
         auto site = std::make_unique<RecordSite>();
-        site->readRow(rows);
+        try {
+            site->readRow(rows);
+        } catch (const ParseException&) {
+            _selectedLeftOut.push_back({rows.text(0), rows.text(1), "its id is not a valid id"});
+            continue;
+        }
         _selected.push_back(std::move(site));
         ++count;
     }
@@ -225,7 +267,7 @@ int SiteContainer::makeRoom(int rows) {
 std::string SiteContainer::statement(const char* verb, const RecordSite& site, bool deleted) const {
     std::string sql = FormatableSQL(verb, tableName().c_str()).c_str();
     sql += ' ';
-    sql += FormatableSQL(SITE_VALUES, textOf(site.id()).c_str(), site.name().c_str(), site.address().c_str(),
+    sql += FormatableSQL(SITE_VALUES, site.idText().c_str(), site.name().c_str(), site.address().c_str(),
                          site.port(), site.username().c_str(), site.password().c_str(),
                          site.storageGroupFile().c_str(), RecordSite::dateTimeText(site.timeToStart()).c_str(),
                          site.overwrite() ? 1 : 0, site.archiving() ? 1 : 0, site.rescheduled() ? 1 : 0,
@@ -236,15 +278,17 @@ std::string SiteContainer::statement(const char* verb, const RecordSite& site, b
     return sql;
 }
 
+// A purged row is matched by its exact id text, as the table's key matches it.
 void SiteContainer::forgetPurgedSites() {
     for (const std::string& purged : _purged) {
         for (auto it = _all.begin(); it != _all.end(); ++it) {
-            if (strcasecmp(textOf(it->first).c_str(), purged.c_str()) == 0) {
+            if (it->second->idText() == purged) {
                 _active.erase(it->first);
                 _all.erase(it);
                 break;
             }
         }
+        std::erase_if(_leftOut, [&](const LeftOutRow& row) { return row.idText == purged; });
     }
     _purged.clear();
 }

@@ -13,7 +13,13 @@
 // The all-sites map owns every record, deleted sites included, so that log entries can
 // still name them; the active map holds the same records without the deleted ones.
 // Database errors are traced and swallowed: the operation reports false and the maps stay
-// as they were. The one error that reaches the caller is a full table (SiteLimitException).
+// as they were. Two errors reach the caller: a full table (SiteLimitException) and a file
+// that is not the station's (ForeignDatabaseException), which is then left unchanged.
+//
+// A row that is no usable site is left out of the maps and listed by leftOutRows(); its
+// row stays in the table untouched. That is a row whose id is not a valid id, or one whose
+// id repeats another row's in other letter case (the row spelled in the id's own form,
+// else the first, is kept). A site read from a row keeps the row's id text for its writes.
 //
 // Thread use: the maps are guarded by the database mutex, the one lock of every table
 // statement, so a change and its row are always seen together and no order between two
@@ -27,9 +33,19 @@ public:
 
     static SiteContainer& instance();
 
-    // Creates the table when missing and reads every site. False (maps unchanged) when the
-    // database could not be read.
+    // A row of the table that load() left out, and why.
+    struct LeftOutRow {
+        std::string idText;
+        std::string name;
+        std::string reason;
+    };
+
+    // Checks that the database is the station's (throws ForeignDatabaseException before
+    // touching it otherwise), creates the table when missing and reads every site. False
+    // (maps unchanged) when the database could not be read.
     bool load();
+    // The rows the last load() left out, in table order.
+    std::vector<LeftOutRow> leftOutRows();
 
     // Any site, deleted or not; null when unknown.
     RecordSite* find(const UniqueID& id);
@@ -70,11 +86,14 @@ private:
     // The INSERT or REPLACE statement writing every column of `site`.
     std::string statement(const char* verb, const RecordSite& site, bool deleted) const;
     void forgetPurgedSites();
+    void leaveOut(const std::string& idText, const std::string& name, const char* reason);
 
     std::map<UniqueID, std::unique_ptr<RecordSite>, IdLess> _all;
     std::map<UniqueID, RecordSite*, IdLess> _active;
     // Rows read by selectRecords, moved into the maps once the read has succeeded.
     std::vector<std::unique_ptr<RecordSite>> _selected;
+    std::vector<LeftOutRow> _selectedLeftOut;
+    std::vector<LeftOutRow> _leftOut;
     // Ids of deleted sites whose rows makeRoom removed in the transaction under way.
     std::vector<std::string> _purged;
 };

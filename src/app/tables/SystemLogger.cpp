@@ -3,6 +3,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/tables/ForeignDatabaseException.h"
+#include "app/tables/StationSchema.h"
 #include "app/tables/SystemLogCode.h"
 #include "base/Clock.h"
 #include "base/DatabaseException.h"
@@ -32,7 +34,10 @@ SystemLogger& SystemLogger::instance() {
 bool SystemLogger::open() {
     std::lock_guard<Mutex> lock(databaseMutex());
     try {
+        StationSchema::verify(database());
         AbstractDatabaseTable::open();
+    } catch (const ForeignDatabaseException&) {
+        throw;
     } catch (const DatabaseException& e) {
         QF_TRACE("SystemLogger::open: %s", e.describe().c_str());
         return false;

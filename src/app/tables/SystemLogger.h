@@ -12,6 +12,7 @@
 // entries. Any thread may log. The entry map holds the entries a search read back plus
 // the entries logged since; it never holds more than the table's maximum.
 // Database errors are traced and swallowed: the call reports false, the map is unchanged.
+// The exception is a file that is not the station's (ForeignDatabaseException from open()).
 //
 // Thread use: the map is guarded by the database mutex, the one lock of every table
 // statement, so an entry and its row id are always taken together.
@@ -22,7 +23,9 @@ public:
 
     static SystemLogger& instance();
 
-    // Creates the table when missing and counts its rows; empties the map.
+    // Checks that the database is the station's (throws ForeignDatabaseException before
+    // touching it otherwise), creates the table when missing and counts its rows; empties
+    // the map. False when the database could not be read.
     bool open();
 
     // Stores an entry stamped with the current local time; `text` may be null.

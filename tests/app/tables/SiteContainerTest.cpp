@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <set>
 #include <string>
@@ -206,7 +207,59 @@ TEST_F(SiteContainerTest, WriteFailuresAreSwallowedAndLeaveMemoryAsItWas) {
 
 TEST_F(SiteContainerTest, UnreadableDatabaseLeavesTheLoadedSitesInPlace) {
     sites.add(newSite("present"));
-    execute("DROP TABLE sites; CREATE TABLE sites (x TEXT);");
+    // The table is gone and cannot be created again: the load fails and changes nothing.
+    execute("DROP TABLE sites; PRAGMA query_only = ON;");
     EXPECT_FALSE(SiteContainer::instance().load());
     EXPECT_EQ(names(sites.sites(true)), (std::vector<std::string>{"present"}));
+    execute("PRAGMA query_only = OFF;");
+}
+
+TEST_F(SiteContainerTest, RowsThatAreNoUsableSiteAreLeftOutAndWritesNeverAddASecondRow) {
+    // Rows as other tools may have written them: an id that is no id, one in capitals, and
+    // a live site whose id a deleted row repeats in capitals.
+    auto insertRow = [&](const std::string& id, const std::string& name, int deleted) {
+        execute(("INSERT INTO sites VALUES ('" + id + "', '" + name +
+                 "', 'nvr', 5100, 'u', 'p', '', '', 0, 0, 0, 0, 1, '', '', " + std::to_string(deleted) + ");")
+                    .c_str());
+    };
+    const std::string upper = "6B29FC40-CA47-1067-B31D-00DD010662DA";
+    const std::string twin = "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0";
+    std::string twinUpper = twin;
+    for (char& c : twinUpper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    insertRow("gate-1", "Broken", 0);
+    insertRow(upper, "Upper", 0);
+    insertRow(twin, "Twin", 0);
+    insertRow(twinUpper, "Twin deleted", 1);
+    restart();
+
+    EXPECT_EQ(names(sites.sites(true)), (std::vector<std::string>{"Twin", "Upper"}));
+    EXPECT_EQ(names(sites.sites(false)), (std::vector<std::string>{"Twin", "Upper"}));
+    auto leftOut = [&] {
+        std::vector<std::string> rows;
+        for (const SiteContainer::LeftOutRow& row : sites.leftOutRows()) {
+            rows.push_back(row.idText + " " + row.name + ": " + row.reason);
+        }
+        return rows;
+    };
+    EXPECT_EQ(leftOut(), (std::vector<std::string>{"gate-1 Broken: its id is not a valid id",
+                                                   twinUpper + " Twin deleted: its id repeats the id of another row"}));
+
+    RecordSite* held = sites.find(UniqueID(upper.c_str()));
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(held->idText(), upper);
+    RecordSite edited;
+    edited.copyColumnsFrom(*held);
+    edited.setName("Upper renamed");
+    ASSERT_TRUE(sites.update(edited));
+    ASSERT_TRUE(sites.remove(*held));
+    EXPECT_EQ(number("SELECT COUNT(*) FROM sites;"), 4) << "a write added a row instead of replacing its own";
+    EXPECT_EQ(number("SELECT deleted FROM sites WHERE id = '" + upper + "' AND name = 'Upper renamed';"), 1);
+
+    // The rows left out are still there, and a restart sees the same, in any row order.
+    execute(("REPLACE INTO sites SELECT * FROM sites WHERE id = '" + twin + "';").c_str());
+    restart();
+    EXPECT_EQ(number("SELECT COUNT(*) FROM sites WHERE id IN ('gate-1', '" + twinUpper + "');"), 2);
+    EXPECT_EQ(leftOut().size(), 2u);
+    EXPECT_EQ(names(sites.sites(true)), (std::vector<std::string>{"Twin", "Upper renamed"}));
+    EXPECT_EQ(names(sites.sites(false)), (std::vector<std::string>{"Twin"}));
 }
