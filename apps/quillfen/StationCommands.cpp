@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TextTable.h"
+#include "app/tables/ForeignDatabaseException.h"
 #include "app/tables/SiteContainer.h"
 #include "app/tables/SystemLogCode.h"
 #include "app/tables/SystemLogger.h"
@@ -103,6 +104,15 @@ std::string messageText(const SystemLog& entry) {
     return text.empty() ? entry.message() : text + " : " + entry.message();
 }
 
+// Rows of the sites table that are no usable site stay in the file; the person who runs
+// the command learns of them instead of seeing them vanish.
+void warnAboutLeftOutRows() {
+    for (const SiteContainer::LeftOutRow& row : SiteContainer::instance().leftOutRows()) {
+        error("a row of the sites table is left out: " + row.reason + " (site '" + row.name + "', id '" +
+              row.idText + "')");
+    }
+}
+
 }  // namespace
 
 bool openData(const std::string& dataDir) {
@@ -124,8 +134,13 @@ bool openData(const std::string& dataDir) {
         error("cannot open " + path + ": " + messageOf(e));
         return false;
     }
-    if (!SiteContainer::instance().load() || !SystemLogger::instance().open()) {
-        error("cannot read the sites and log tables of " + path + " (run with --trace for details)");
+    try {
+        if (!SiteContainer::instance().load() || !SystemLogger::instance().open()) {
+            error("cannot read the sites and log tables of " + path + " (run with --trace for details)");
+            return false;
+        }
+    } catch (const ForeignDatabaseException& e) {
+        error("cannot use " + path + ": " + messageOf(e));
         return false;
     }
     return true;
@@ -136,6 +151,7 @@ int listSites() {
     std::stable_sort(sites.begin(), sites.end(), [](RecordSite* a, RecordSite* b) { return a->name() < b->name(); });
     if (sites.empty()) {
         std::printf("No sites.\n");
+        warnAboutLeftOutRows();
         return 0;
     }
     TextTable table({"NAME", "ADDRESS", "PORT", "ARCHIVING", "DELETED", "ID"});
@@ -144,6 +160,7 @@ int listSites() {
                       yesNo(site->deleted()), textOf(site->id())});
     }
     table.print(stdout);
+    warnAboutLeftOutRows();
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "base/Clock.h"
 #include "base/TextOf.h"
 #include "database/DataWarehouse.h"
+#include "database/Database.h"
 
 namespace {
 
@@ -41,9 +43,10 @@ std::string shellQuoted(const std::string& arg) {
     return result + "'";
 }
 
-// Runs the quillfen program with `args` and collects what it printed.
+// Runs the quillfen program with `args` and collects what it printed. A run that does not
+// end within 30 s is killed and exits with 124.
 Outcome quillfen(const TempDir& scratch, const std::vector<std::string>& args) {
-    std::string command = QUILLFEN_BINARY;
+    std::string command = std::string("timeout -k 5 30 ") + QUILLFEN_BINARY;
     for (const std::string& arg : args) {
         command += " " + shellQuoted(arg);
     }
@@ -200,4 +203,46 @@ TEST_F(StationCommandsTest, BadInputGetsOneLineErrorAndFailureExit) {
     std::filesystem::create_directory(dir.path() / "junk");
     std::ofstream(dir.file("junk/app.db")) << "this is not a database, just some text long enough";
     expectError({"sites", "--data-dir", dir.file("junk")}, "file is not a database");
+}
+
+TEST_F(StationCommandsTest, AnotherProgramsDatabaseIsRefusedInOneLineAndLeftUnchanged) {
+    DataDirectory::prepare(dataDir);
+    std::string path = DataDirectory::databasePath(dataDir).string();
+    {
+        Database other;
+        other.open(path.c_str(), 0);
+        other.execute("CREATE TABLE sites (id INTEGER PRIMARY KEY, url TEXT, title TEXT);"
+                      "INSERT INTO sites (url, title) VALUES ('https://example.org', 'Example');");
+    }
+    std::string before = slurp(path);
+    for (const char* command : {"sites", "log"}) {
+        Outcome run = quillfen(dir, {command, "--data-dir", dataDir.string()});
+        EXPECT_EQ(run.exitCode, 1) << command;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_EQ(lineCount(run.err), 1) << run.err;
+        EXPECT_TRUE(contains(run.err, "quillfen: cannot use " + path + ": it is not a Quill Fen database: its table "
+                                      "\"sites\" has the columns (id, url, title)"))
+            << run.err;
+    }
+    EXPECT_EQ(slurp(path), before);
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+}
+
+TEST_F(StationCommandsTest, SiteRowWithAnUnreadableIdIsNamedAndListedTheSameEveryRun) {
+    populate();
+    {
+        Database db;
+        db.open(DataDirectory::databasePath(dataDir).c_str(), 0);
+        db.execute("INSERT INTO sites VALUES ('gate-7', 'Broken', 'nvr', 5100, 'u', 'p', '', '', 0, 0, 0, 0, 1, "
+                   "'', '', 0);");
+    }
+    Outcome first = quillfen(dir, {"sites", "--data-dir", dataDir.string()});
+    Outcome second = quillfen(dir, {"sites", "--data-dir", dataDir.string()});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(lineCount(first.out), 3) << first.out;
+    EXPECT_FALSE(contains(first.out, "Broken")) << first.out;
+    EXPECT_EQ(first.err,
+              "quillfen: a row of the sites table is left out: its id is not a valid id (site 'Broken', id 'gate-7')\n");
+    EXPECT_EQ(second.out, first.out);
+    EXPECT_EQ(second.err, first.err);
 }
