@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -41,14 +43,25 @@ TEST(ManualClock, AdvancingMovesWallClockAndTicksTogether) {
 
 TEST(ManualClock, ConcurrentAdvancesAreAllCounted) {
     ManualClock clock(DateTime(2009, 1, 1, 0, 0, 0));
+    std::atomic<int> finished{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&clock] {
+        threads.emplace_back([&clock, &finished] {
             for (int i = 0; i < 1000; ++i) {
                 clock.advanceMilliseconds(250);
                 (void)Clock::current().now();
             }
+            ++finished;
         });
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (finished < 4 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (finished < 4) {
+        // A thread stuck on the clock's lock: let it go with the process, not hang here.
+        for (auto& thread : threads) thread.detach();
+        FAIL() << finished << " of 4 threads finished their advances within 5 s";
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(clock.tickCount(), 1000000u);
