@@ -1,0 +1,221 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/thread/Mutex.h"
+#include "storage/InfoTrack.h"
+#include "storage/LogTrack.h"
+#include "storage/PagePosition.h"
+#include "storage/TimeStampClock.h"
+#include "storage/pager/FormatOptions.h"
+#include "storage/pager/IPageCacheMonitor.h"
+#include "storage/pager/PageCache.h"
+#include "storage/pager/SuperBlock.h"
+#include "storage/pager/TrackListItem.h"
+#include "storage/transaction/IJournaledStorage.h"
+
+class EventElement;
+class IFreePageAllocator;
+class IRecordable;
+class IStorageListener;
+class ITransactionHandler;
+class MediaElement;
+class TextInElement;
+class Track;
+
+// One storage file seen as a whole: it opens, closes and formats the file, owns the
+// superblock, page cache and tracks, keeps the monotonic time-stamp basis, writes the
+// storage log and info, finds pages for the tracks (overwriting the oldest recording
+// when none is free), journals every page that joins a track, and tells its listeners
+// about space and section changes. The device-dependent parts (handles, allocator,
+// transaction handler) come from the concrete storage.
+//
+// Tracks plug in by type (installTrack): the log and info tracks are the storage's own;
+// the data tracks (timeline, recording table, media, pre-event, event, text-in, bad) are
+// installed by the concrete storage. Every algorithm walks the installed tracks only.
+//
+// Threads: one thread writes (the archiving thread of its schedule); other threads read
+// through their own page objects and query sizes, info and the log. The listener list
+// and the track registry each have their own mutex; everything else belongs to the
+// writing thread.
+class Storage : public IPageCacheMonitor, public IJournaledStorage {
+public:
+    Storage();
+    ~Storage() override;
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+
+    // IPageCacheMonitor: listeners are told before and after every page write.
+    void beforeWrite(Page& page, bool headerOnly) override;
+    void afterWrite(Page& page, bool headerOnly) override;
+
+    // Lifecycle. `open` is false for a file that cannot be read or holds no valid
+    // storage (its handles stay open, so `format` can follow) or whose check fails;
+    // device errors and corruption (TarsilException 4) propagate after the storage has
+    // been shut down again. `close` is true only when everything closed cleanly.
+    virtual bool open(const char* path);
+    virtual bool close(bool flush);
+    // Requires the handles of an `open`, successful or not. Leaves the storage open.
+    virtual void format(const FormatOptions& options);
+    virtual void setRepositoryID(const UniqueID& id);
+
+    // Identity and capacity.
+    bool isValid() const { return _superBlock.isValid(); }
+    bool isBroken() const { return _broken; }
+    bool isOpen() const { return _readHandle != -1; }
+    bool isReadOnly() const override { return _writeHandle == -1; }
+    bool isAbleTo(int ability) const { return _superBlock.isAbleTo(ability); }
+    const UniqueID& repositoryID() const { return _superBlock.repositoryID(); }
+    const UniqueID& storageID() const { return _superBlock.storageID(); }
+    uint32_t pageCount() const { return _superBlock.pageCount(); }
+    uint32_t pageSize() const { return _superBlock.pageSize(); }
+    uint64_t capacity() const { return uint64_t(pageCount()) * pageSize(); }
+    const RecorderType& recorderType() const { return _superBlock.recorderType(); }
+    virtual void setRecorderType(const RecorderType& type);
+    virtual uint32_t freePageCount();
+    const std::string& path() const { return _path; }
+    uint32_t timeStampBasis() const { return _timeStampBasis; }
+    uint64_t nextItemID() const { return _nextItemID; }
+
+    // Device-dependent parts.
+    virtual uint64_t superBlockOffset() = 0;
+    virtual uint32_t ioMinBlockSize() = 0;
+    virtual uint64_t fileSize() = 0;
+    virtual int overwritePreparerCapacity() { return 1000; }
+    IFreePageAllocator* freePageAllocator() override = 0;
+    ITransactionHandler* transactionHandler() override = 0;
+
+    // Writing.
+    uint32_t findNextWritablePageNumber(const PageType& type) override;
+    virtual void overwriteOldest();
+    // A track hands a page it filled or must make durable. A page still listed as free
+    // joins its track through a journaled PageFlushTransaction; any other page writes
+    // its changed blocks.
+    virtual void flushPage(Page& page);
+    // Every track's unsaved page and the superblock header, then a barrier.
+    virtual void flush();
+    virtual void flushAll();
+    virtual bool hasEnoughSpace(const IRecordable& item);
+    virtual bool hasEnoughSpace(const PageType& type, const IRecordable& item, bool updatesRecordingTable = true);
+    virtual bool handleBadPage(Page& page, bool wasNew);
+
+    // Items. Media, pre-event and text-in items share one ID sequence.
+    virtual PagePosition writeMedia(MediaElement& item);
+    virtual PagePosition writePreEvent(MediaElement& item);
+    virtual PagePosition writeTextIn(TextInElement& item);
+    virtual PagePosition writeTimeline(IRecordable& item, bool updateRecordingTable);
+    virtual PagePosition writeEvent(EventElement& item, bool flush);
+    void raiseNextItemID(uint64_t id);
+    void setTimeStampBasis(uint32_t basis);
+    virtual void rollbackTo(uint32_t sectionID, uint64_t itemID);
+    virtual void recordingSectionChanged(uint32_t sectionID);
+    // The current recording section (the recording table's; 0 without one).
+    virtual uint32_t currentSectionID();
+
+    // Log and info.
+    void log(const char* text, int level, bool flush) override;
+    void holdLog(bool hold) override;
+    virtual bool setInfo(const std::string& key, const std::string& value, bool flush);
+    bool info(const std::string& key, std::string& value);
+    void infoAll(std::map<std::string, std::string>& out);
+    std::vector<LogTrack::Message> logMessages() { return LogTrack::messages(*this); }
+
+    // Listeners.
+    void addListener(IStorageListener* listener);
+    void removeListener(IStorageListener* listener);
+
+    // Track registry: the in-memory copy of the superblock's track list.
+    bool findTrack(const PageType& type, TrackListItem& out);
+    bool hasTrack(const PageType& type);
+    std::vector<TrackListItem> tracks();
+    void registerPage(Page& page);
+    void updateTrackFirst(const PageType& type, uint32_t page, uint32_t checksum) override;
+    void updateTrackLast(const PageType& type, uint32_t page, uint32_t checksum) override;
+    void forgetTrack(const PageType& type) override;
+    void reloadTrackRegistry() override;
+
+    // Tracks.
+    void installTrack(std::unique_ptr<Track> track);
+    Track* track(const PageType& type);
+    LogTrack& logTrack() { return _logTrack; }
+    InfoTrack& infoTrack() { return _infoTrack; }
+
+    SuperBlock& superBlock() override { return _superBlock; }
+    PageCache& pageCache() override { return _pageCache; }
+
+protected:
+    virtual int openHandle(const char* path, bool readOnly) = 0;
+    virtual bool closeTracks(bool flush);
+    virtual void openTracks();
+    // Every data track but the timeline drops what precedes `itemID`.
+    virtual void overwriteBefore(uint64_t itemID);
+    virtual void removeAllItems();
+    // The first item ID after the correction of a writable open (the timeline's last
+    // item + 1, else the superblock's next item ID).
+    virtual uint64_t correctedNextItemID();
+    // The open's consistency step: a writable storage replays its journal; a read-only
+    // one must have an empty journal.
+    virtual bool checkOnOpen();
+    virtual void migrate();
+
+    void notifySpaceChanged();
+    void notifyChangeBegun();
+    void notifyChangeFinished();
+    void notifySectionChanged(uint32_t sectionID);
+    void checkTimeChange();
+    void updateTimeStamp();
+    void closeHandles();
+    void barrier();
+    // A change already failed; the journal must be replayed before anything is written.
+    void refuseWritesAfterFailure();
+
+    // The installed data tracks in open order.
+    std::vector<Track*> dataTracksInOpenOrder();
+    Track* slot(const PageType& type);
+
+    std::string _path;
+    int _readHandle = -1;
+    int _writeHandle = -1;
+    SuperBlock _superBlock;
+    PageCache _pageCache;
+    uint64_t _nextItemID = 1;
+    int _retentionSeconds = -1;
+    uint32_t _timeStampBasis = 0;
+    TimeStampClock _clock;
+    bool _broken = true;
+    bool _logEnabled = true;
+
+private:
+    struct HeldLine {
+        std::string text;
+        int level;
+        bool flush;
+    };
+    struct Slot {
+        PageType type;
+        std::unique_ptr<Track> track;
+    };
+
+    void writeLog(const char* text, int level, bool flush);
+    void shutDownAfterFailure();
+
+    Mutex _listenerMutex;
+    std::vector<IStorageListener*> _listeners;
+    Mutex _registryMutex;
+    std::vector<TrackListItem> _registry;
+    LogTrack _logTrack;
+    InfoTrack _infoTrack;
+    std::vector<Slot> _slots;
+    int _logHold = 0;
+    std::deque<HeldLine> _heldLines;
+};
+
+// Formats the file at `path` (created beforehand with its final size) as a new storage
+// of the repository `repositoryID`, with the default options and recorder type "FLAC".
+// Errors go to the trace; the result says whether the storage was formatted and closed.
+bool formatStorageFile(const std::string& path, const UniqueID& repositoryID);

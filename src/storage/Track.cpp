@@ -1,0 +1,419 @@
+#include "storage/Track.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "base/SystemException.h"
+#include "base/TarsilException.h"
+#include "base/TextOf.h"
+#include "storage/IRecordable.h"
+#include "storage/OverflowRemainingWriter.h"
+#include "storage/Storage.h"
+#include "storage/TarsilError.h"
+#include "storage/pager/FreePageList.h"
+#include "storage/pager/IFreePageAllocator.h"
+#include "storage/pager/Page.h"
+#include "storage/pager/SuperBlock.h"
+#include "storage/pager/TrackListItem.h"
+#include "storage/transaction/OverwriteTransaction.h"
+#include "storage/transaction/PageFlushTransaction.h"
+#include "storage/transaction/RollbackTransaction.h"
+#include "storage/transaction/TrackDeletionTransaction.h"
+
+Track::Track(const PageType& type, uint32_t itemSize) : _type(type), _itemSize(itemSize) {}
+
+Track::~Track() = default;
+
+void Track::logLine(const char* fmt, ...) {
+    if (_storage == nullptr) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    _storage->log(line, 2, false);
+}
+
+void Track::removeAll() {
+    overwrite(~uint64_t(0));
+}
+
+bool Track::overwrite(uint64_t before) {
+    (void)before;
+    return false;
+}
+
+uint32_t Track::nextWritablePageNumber() {
+    return _storage->findNextWritablePageNumber(type());
+}
+
+void Track::loadCurrentForWrite(uint32_t number) {
+    _current->loadForWrite(number);
+}
+
+Page* Track::otherPage() {
+    return _current == _pages[0].get() ? _pages[1].get() : _pages[0].get();
+}
+
+uint32_t Track::freeBytes() {
+    if (_current == nullptr || !_current->isLoaded()) {
+        return 0;
+    }
+    uint32_t pageSize = _storage->superBlock().pageSize();
+    uint32_t position = static_cast<uint32_t>(_current->buffer().position());
+    return position < pageSize ? pageSize - position : 0;
+}
+
+bool Track::isEmpty() {
+    return _current == nullptr || (_current->isEmpty() && _current->previous() == 0);
+}
+
+bool Track::hasRoomFor(const IRecordable& element) {
+    return freeBytes() >= static_cast<uint32_t>(element.headerSize() + element.dataSize());
+}
+
+void Track::loadChecked(Page& page, uint32_t number, uint32_t checksum) {
+    SuperBlock& superBlock = _storage->superBlock();
+    if (!superBlock.isPageNumber(number)) {
+        QF_THROW_TARSIL(TarsilError::StorageCorrupted);
+    }
+    page.load(number, !_write);
+    bool belongs = page.type().equals(_type) && page.checksum() == checksum &&
+                   page.superChecksum() == superBlock.checksum() && page.itemSize() == _itemSize &&
+                   page.firstItemOffset() >= Page::IndexData && page.lastItemOffset() >= Page::IndexData &&
+                   page.lastItemOffset() + _itemSize <= superBlock.pageSize();
+    if (!belongs) {
+        page.reset();
+        QF_THROW_TARSIL(TarsilError::StorageCorrupted);
+    }
+}
+
+void Track::init(Storage* storage, bool write, uint32_t lastPageNumber) {
+    unloadAll();
+    _storage = storage;
+    _write = write;
+    _open = true;
+    for (std::unique_ptr<Page>& page : _pages) {
+        page = std::make_unique<Page>(storage->superBlock(), storage->pageCache());
+    }
+    _overwritePage = std::make_unique<Page>(storage->superBlock(), storage->pageCache());
+    _current = nullptr;
+    _cursor = PagePosition();
+    if (lastPageNumber == 0) {
+        return;
+    }
+    TrackListItem item;
+    uint32_t checksum = storage->findTrack(_type, item) ? item.lastPageChecksum() : 0;
+    Page* page = _pages[0].get();
+    loadChecked(*page, lastPageNumber, checksum);
+    uint32_t offset = page->isEmpty() ? Page::IndexData : page->lastItemOffset() + _itemSize;
+    page->buffer().setPosition(static_cast<int>(offset));
+    _current = page;
+    _cursor = PagePosition(lastPageNumber, offset);
+    logLine("Track::init() %s page#=%u last_offset=%u last_id=%llu type=%s", write ? "WRITE" : "READ", lastPageNumber,
+        page->lastItemOffset(), static_cast<unsigned long long>(page->lastItemID()), textOf(_type).c_str());
+}
+
+void Track::unloadAll() {
+    for (std::unique_ptr<Page>& page : _pages) {
+        if (page) {
+            page->reset();
+        }
+    }
+    if (_overwritePage) {
+        _overwritePage->reset();
+    }
+    _current = nullptr;
+    _cursor = PagePosition();
+}
+
+bool Track::close(bool flush) {
+    bool ok = true;
+    if (_current != nullptr && flush) {
+        try {
+            this->flush();
+        } catch (const SystemException& e) {
+            logLine("Track::close() flush failed: %s", messageOf(e));
+            ok = false;
+        }
+    }
+    unloadAll();
+    _open = false;
+    return ok;
+}
+
+void Track::flush() {
+    if (_write && _current != nullptr && _current->pageNumber() != 0 && _current->isLoaded() &&
+        !_current->buffer().isClean()) {
+        _storage->flushPage(*_current);
+    }
+}
+
+Page* Track::appendPage(IPageInitializer* initializer) {
+    uint32_t number = nextWritablePageNumber();
+    if (number == 0) {
+        QF_THROW_TARSIL(TarsilError::NotEnoughSpace);
+    }
+    Page* target = _current == nullptr ? _pages[0].get() : otherPage();
+    if (_current == nullptr) {
+        target->init(_type, number, _itemSize, 0, 0, initializer);
+    } else {
+        target->init(_type, number, _itemSize, _current->pageNumber(), _current->checksum(), initializer);
+        {
+            std::lock_guard<Mutex> lock(_current->mutex());
+            _current->setNext(number);
+            _current->setNextChecksum(target->checksum());
+        }
+        _storage->flushPage(*_current);
+        _current->reset();
+    }
+    _storage->registerPage(*target);
+    _current = target;
+    _cursor = PagePosition(number, static_cast<uint32_t>(target->buffer().position()));
+    return target;
+}
+
+PagePosition Track::write(IRecordable& element) {
+    uint32_t pageSize = _storage->superBlock().pageSize();
+    uint32_t header = static_cast<uint32_t>(element.headerSize());
+    uint32_t data = static_cast<uint32_t>(element.dataSize());
+    if (header > pageSize - Page::IndexData) {
+        QF_THROW_TARSIL(TarsilError::NotEnoughSpace);
+    }
+    if (freeBytes() < header) {
+        appendPage(nullptr);
+    }
+    uint32_t room = freeBytes() - header;
+    if (data > room + (pageSize - Page::IndexData)) {
+        // The payload would need more than the rest of this page and one further page.
+        QF_THROW_TARSIL(TarsilError::NotEnoughSpace);
+    }
+    Page* page = _current;
+    PagePosition position(page->pageNumber(), static_cast<uint32_t>(page->buffer().position()));
+    std::unique_lock<Mutex> lock(page->mutex());
+    Buffer& buffer = page->buffer();
+    element.appendHeader(buffer);
+    if (page->itemCount() == 0) {
+        page->setFirstItemID(element.mediaID());
+        page->setTimeStamp(_storage->timeStampBasis());
+    }
+    page->setItemCount(page->itemCount() + 1);
+    page->setLastItemOffset(position.offset);
+    page->setLastItemID(element.mediaID());
+    if (element.countsInPageMask()) {
+        page->setItemFlags(page->itemFlags() | element.channelMask().value());
+    }
+    if (data > 0) {
+        if (room >= data) {
+            element.writeData(buffer, 0, static_cast<int>(data));
+        } else {
+            if (room > 0) {
+                element.writeData(buffer, 0, static_cast<int>(room));
+            }
+            lock.unlock();
+            OverflowRemainingWriter remainder(element, static_cast<int>(room), static_cast<int>(data - room));
+            appendPage(&remainder);
+        }
+    }
+    _cursor = PagePosition(_current->pageNumber(), static_cast<uint32_t>(_current->buffer().position()));
+    return position;
+}
+
+Page* Track::loadPageToOverwrite(uint32_t number) {
+    bool isCurrent = _current != nullptr && _current->pageNumber() == number;
+    logLine("Track::loadPageToOverwrite(): PAGE #%u %s %s", number, isCurrent ? "(CURRENT)" : "", textOf(_type).c_str());
+    if (isCurrent) {
+        _overwritePage->reset();
+        return _current;
+    }
+    if (_overwritePage->isLoaded() && _overwritePage->pageNumber() == number) {
+        return _overwritePage.get();
+    }
+    return _overwritePage.get();
+}
+
+Page* Track::firstPage() {
+    TrackListItem item;
+    if (!_storage->findTrack(_type, item)) {
+        return _current;
+    }
+    Page* page = loadPageToOverwrite(item.firstPage());
+    if (page != _current && !(page->isLoaded() && page->pageNumber() == item.firstPage())) {
+        loadChecked(*page, item.firstPage(), item.firstPageChecksum());
+    }
+    return page;
+}
+
+void Track::dropItemsBefore(Page& page, uint64_t before, IRecordable& scratch) {
+    uint32_t count = page.itemCount();
+    uint32_t dropped = 0;
+    uint32_t offset = page.firstItemOffset();
+    uint32_t pageSize = _storage->superBlock().pageSize();
+    while (dropped < count && offset + _itemSize <= pageSize) {
+        scratch.readFrom(page.buffer(), static_cast<int>(offset));
+        if (scratch.mediaID() >= before) {
+            break;
+        }
+        ++dropped;
+        offset += _itemSize;
+    }
+    if (dropped == 0 && page.previous() == 0) {
+        return;
+    }
+    std::lock_guard<Mutex> lock(page.mutex());
+    page.setPrevious(0);
+    page.setPreviousChecksum(Page::InvalidPageChecksum);
+    if (dropped > 0) {
+        page.setItemCount(count - dropped);
+        page.setFirstItemOffset(offset);
+        page.setFirstItemID(dropped < count ? scratch.mediaID() : 0);
+    }
+}
+
+bool Track::overwriteFront(uint64_t before, IRecordable& scratch) {
+    if (isEmpty()) {
+        return false;
+    }
+    Page* page = firstPage();
+    if (page == nullptr || page->firstItemID() >= before) {
+        return false;
+    }
+    FreePageList freed;
+    uint32_t steps = _storage->superBlock().pageCount();
+    while (page->lastItemID() < before) {
+        freed.add(page->pageNumber(), page->pageNumber());
+        if (page->next() == 0 || page == _current) {
+            deleteTrack(freed);
+            return true;
+        }
+        logLine("Track::overwrite : free page %d (lastItemID = %llu : newFirstID = %llu)", static_cast<int>(page->pageNumber()),
+            static_cast<unsigned long long>(page->lastItemID()), static_cast<unsigned long long>(before));
+        uint32_t next = page->next();
+        uint32_t nextChecksum = page->nextChecksum();
+        if (steps-- == 0) {
+            QF_THROW_TARSIL(TarsilError::StorageCorrupted);  // a chain longer than the file: a cycle
+        }
+        page = loadPageToOverwrite(next);
+        if (page != _current) {
+            loadChecked(*page, next, nextChecksum);
+        } else if (page->checksum() != nextChecksum) {
+            QF_THROW_TARSIL(TarsilError::StorageCorrupted);
+        }
+    }
+    dropItemsBefore(*page, before, scratch);
+    bool isCurrent = page == _current;
+    OverwriteTransaction(*_storage, freed, *page, !isCurrent, true).commit();
+    _storage->updateTrackFirst(_type, page->pageNumber(), page->checksum());
+    return true;
+}
+
+bool Track::dropFirstPage(uint64_t& newFirstID) {
+    TrackListItem item;
+    if (isEmpty() || !_storage->findTrack(_type, item) || item.firstPage() == item.lastPage()) {
+        return false;
+    }
+    std::unique_ptr<IRecordable> scratch = newElement();
+    Page* first = firstPage();
+    uint64_t before = first->lastItemID() + 1;
+    overwriteFront(before, *scratch);
+    Page* now = firstPage();
+    newFirstID = now != nullptr && now->isLoaded() ? now->firstItemID() : before;
+    return true;
+}
+
+void Track::removeAfter(Page& page, uint64_t after, IRecordable& scratch) {
+    page.setNext(0);
+    page.setNextChecksum(Page::InvalidPageChecksum);
+    uint32_t cursor;
+    if (page.lastItemID() <= after) {
+        logLine("Track::removeAfter : no need to remove after : %s last item = %llu", textOf(_type).c_str(),
+            static_cast<unsigned long long>(page.lastItemID()));
+        cursor = page.isEmpty() ? page.firstItemOffset() : page.lastItemOffset() + _itemSize;
+    } else {
+        logLine("Track::removeAfter : _currentPage->lastItemID =%llu, after =%llu",
+            static_cast<unsigned long long>(page.lastItemID()), static_cast<unsigned long long>(after));
+        uint32_t pageSize = _storage->superBlock().pageSize();
+        uint32_t offset = page.firstItemOffset();
+        uint32_t kept = 0;
+        uint32_t flags = 0;
+        uint64_t lastID = 0;
+        uint32_t lastOffset = Page::IndexData;
+        uint32_t count = page.itemCount();
+        while (kept < count && offset + _itemSize <= pageSize) {
+            scratch.readFrom(page.buffer(), static_cast<int>(offset));
+            if (scratch.mediaID() > after) {
+                break;
+            }
+            ++kept;
+            if (scratch.countsInPageMask()) {
+                flags |= scratch.channelMask().value();
+            }
+            lastID = scratch.mediaID();
+            lastOffset = offset;
+            offset += static_cast<uint32_t>(scratch.serializedSize());
+        }
+        logLine("Track::removeAfter : page %s %u updated : last = %llu -> %llu", textOf(_type).c_str(), page.pageNumber(),
+            static_cast<unsigned long long>(page.lastItemID()), static_cast<unsigned long long>(lastID));
+        std::lock_guard<Mutex> lock(page.mutex());
+        page.setItemCount(kept);
+        page.setItemFlags(flags);
+        page.setLastItemID(lastID);
+        page.setLastItemOffset(lastOffset);
+        if (kept == 0) {
+            page.setFirstItemID(0);
+        }
+        cursor = kept == 0 ? Page::IndexData : offset;
+    }
+    page.buffer().setPosition(static_cast<int>(cursor));
+    _cursor = PagePosition(page.pageNumber(), cursor);
+}
+
+void Track::rollback(uint64_t after, IRecordable& scratch) {
+    if (isEmpty()) {
+        return;
+    }
+    FreePageList freed;
+    uint32_t steps = _storage->superBlock().pageCount();
+    while (_current->firstItemID() > after) {
+        freed.add(_current->pageNumber(), _current->pageNumber());
+        if (_current->previous() == 0) {
+            logLine("Track::rollback : free %s %u (deleted)", textOf(_type).c_str(), _current->pageNumber());
+            deleteTrack(freed);
+            return;
+        }
+        if (steps-- == 0) {
+            QF_THROW_TARSIL(TarsilError::StorageCorrupted);
+        }
+        uint32_t previous = _current->previous();
+        uint32_t previousChecksum = _current->previousChecksum();
+        Page* other = otherPage();
+        if (_overwritePage->isLoaded() && _overwritePage->pageNumber() == previous) {
+            _overwritePage->reset();
+        }
+        loadChecked(*other, previous, previousChecksum);
+        logLine("Track::rollback : free %s %u", textOf(_type).c_str(), _current->pageNumber());
+        _current->reset();
+        _current = other;
+    }
+    removeAfter(*_current, after, scratch);
+    RollbackTransaction(*_storage, freed, *_current).commit();
+    _storage->updateTrackLast(_type, _current->pageNumber(), _current->checksum());
+}
+
+void Track::rollbackAfter(uint64_t after) {
+    std::unique_ptr<IRecordable> scratch = newElement();
+    rollback(after, *scratch);
+}
+
+void Track::deleteTrack(FreePageList& freed) {
+    if (_current != nullptr && _current->isLoaded() &&
+        _storage->freePageAllocator()->isListed(_current->pageNumber())) {
+        PageFlushTransaction(*_storage, *_current).commit();
+    }
+    TrackDeletionTransaction(*_storage, freed, _type).commit();
+    _storage->forgetTrack(_type);
+    unloadAll();
+}

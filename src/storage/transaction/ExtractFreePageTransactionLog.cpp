@@ -1,0 +1,13 @@
+#include "storage/transaction/ExtractFreePageTransactionLog.h"
+
+#include "base/IFormatable.h"
+#include "storage/pager/IFreePageAllocator.h"
+#include "storage/transaction/IJournaledStorage.h"
+
+bool ExtractFreePageTransactionLog::isApplied() {
+    return !storage().freePageAllocator()->consumable(page());
+}
+
+void ExtractFreePageTransactionLog::toString(IFormatable& out) const {
+    out.format("ExtractFreePage %u", page());
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+class IJournaledStorage;
+class TransactionLog;
+
+// Carries out the records of one multi-page change so that a crash leaves the change
+// complete or absent: the records go into the journal first, are then carried out in
+// order, and the journal is emptied last. At open, `rollbackTransaction` replays what a
+// crash left in the journal. Used on the storage's writing thread only.
+class ITransactionHandler {
+public:
+    virtual ~ITransactionHandler() = default;
+    // Binds to the storage; a writable storage without a journal gets one.
+    virtual void init(IJournaledStorage& storage) = 0;
+    virtual void reset() = 0;
+    // Forgets the collected records.
+    virtual void clear() = 0;
+    // Appends a record (not owned).
+    virtual void add(TransactionLog* record) = 0;
+    // Journal, apply, empty the journal. An error propagates with the journal still
+    // describing the change; the handler then refuses further commits (IOException),
+    // so nothing overwrites that journal before the next open replays it.
+    virtual void commit() = 0;
+    // Replays and empties the journal (writable open).
+    virtual void rollbackTransaction() = 0;
+    virtual void applyAll() = 0;
+    virtual void writeJournal() = 0;
+    virtual void clearJournal() = 0;
+    virtual void replay() = 0;
+
+    // Whether the journal holds no record (the read-only check's rule).
+    virtual bool isJournalEmpty() = 0;
+    // A commit failed since init: what is on disk is only known to the journal.
+    virtual bool hasFailed() const = 0;
+};

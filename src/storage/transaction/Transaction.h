@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "storage/transaction/TransactionLog.h"
+
+class FreePageList;
+class IJournaledStorage;
+
+// The records of one multi-page change, in the order they are carried out, handed to
+// the storage's transaction handler on commit. A transaction owns its records; they are
+// deleted by commit and by the destructor. Used on the storage's writing thread only.
+class Transaction {
+public:
+    explicit Transaction(IJournaledStorage& storage) : _storage(storage) {}
+    virtual ~Transaction() = default;
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // Nothing happens for an empty transaction. Errors propagate (see ITransactionHandler).
+    virtual void commit();
+
+    const std::vector<std::unique_ptr<TransactionLog>>& records() const { return _records; }
+
+protected:
+    void add(std::unique_ptr<TransactionLog> record) { _records.push_back(std::move(record)); }
+    // One record per interval of `freed`: a single page, or an interval.
+    void addFreed(const FreePageList& freed);
+    IJournaledStorage& storage() const { return _storage; }
+
+private:
+    IJournaledStorage& _storage;
+    std::vector<std::unique_ptr<TransactionLog>> _records;
+};
