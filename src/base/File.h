@@ -29,6 +29,10 @@ public:
     // Creates a new file of exactly `size` bytes; an existing file is left untouched and
     // the call throws.
     static void create(const char* path, uint64_t size);
+    // Like create, but the blocks are reserved on the file system (fallocate) so later
+    // writes cannot run out of space; the time taken follows the metadata, not the size.
+    // File systems that cannot reserve get a file of the size as create makes it.
+    static void createPreallocated(const char* path, uint64_t size);
     // True when the path names a file, false when the file is missing. A missing parent
     // directory or any other failure to look is an error, not "missing".
     static bool exists(const char* path);

@@ -161,7 +161,7 @@ bool Storage::open(const char* path) {
     close(true);
     _path = path;
     try {
-        _writeHandle = openHandle(path, false);
+        _writeHandle = _forceReadOnly ? -1 : openHandle(path, false);
     } catch (const SystemException&) {
         _writeHandle = -1;
     }

@@ -63,6 +63,9 @@ public:
     // Requires the handles of an `open`, successful or not. Leaves the storage open.
     virtual void format(const FormatOptions& options);
     virtual void setRepositoryID(const UniqueID& id);
+    // Opens read-only from the next open on, even where writing is allowed: nothing of
+    // the file is changed (no replay, no migration, no log).
+    void setReadOnly(bool readOnly) { _forceReadOnly = readOnly; }
 
     // Identity and capacity.
     bool isValid() const { return _superBlock.isValid(); }
@@ -189,6 +192,7 @@ protected:
     TimeStampClock _clock;
     bool _broken = true;
     bool _logEnabled = true;
+    bool _forceReadOnly = false;
 
 private:
     struct HeldLine {
