@@ -1,6 +1,7 @@
 #include "storage/LogTrack.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "base/Clock.h"
 #include "base/SystemException.h"
@@ -183,6 +184,7 @@ std::vector<LogTrack::Message> LogTrack::readRing(CircularPage& page) {
 std::vector<LogTrack::Message> LogTrack::messages(Storage& storage) {
     LogTrack& track = storage.logTrack();
     if (track._page && track._page->isLoaded()) {
+        std::lock_guard<Mutex> lock(track._page->mutex());
         return readRing(*track._page);
     }
     TrackListItem item;

@@ -184,12 +184,22 @@ bool Storage::open(const char* path) {
         _pageCache.bind(_superBlock, this);
         freePageAllocator()->init(_superBlock, _pageCache, !isReadOnly());
         transactionHandler()->init(*this);
-        log(formatted("[OPEN] %s time_stamp_basis = %u", path, _superBlock.timeStampBasis()).c_str(), InfoLevel,
-            false);
-        if (!isReadOnly()) {
-            migrate();
+        // Until the journal is replayed, log lines wait: writing one may need a page,
+        // and the free list and track list are only settled after the replay.
+        holdLog(true);
+        try {
+            log(formatted("[OPEN] %s time_stamp_basis = %u", path, _superBlock.timeStampBasis()).c_str(), InfoLevel,
+                false);
+            if (!isReadOnly()) {
+                migrate();
+            }
+            _broken = !checkOnOpen();
+        } catch (...) {
+            _heldLines.clear();
+            holdLog(false);
+            throw;
         }
-        _broken = !checkOnOpen();
+        holdLog(false);
         if (_broken) {
             log("[OPEN FAIL] corrupted", 0, true);
             closeTracks(false);
