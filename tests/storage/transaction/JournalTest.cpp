@@ -12,6 +12,7 @@
 #include "storage/transaction/ExtractFreePageTransactionLog.h"
 #include "storage/transaction/FlushPageTransactionLog.h"
 #include "storage/transaction/JournalFormat.h"
+#include "storage/transaction/OverwriteTransaction.h"
 #include "storage/transaction/PageFlushTransaction.h"
 #include "storage/transaction/UpdateTrackLastTransactionLog.h"
 
@@ -346,5 +347,23 @@ TEST(JournalHostile, TrackListNamingPagesBeyondTheFileIsCorruption) {
     writeBytes(path, 0x034, std::string("\x00\x10\x00\x00", 4));
     TestStorage storage;
     EXPECT_FALSE(storage.open(path.c_str()));
+    storage.close(false);
+}
+
+TEST(Journal, EmptyTransactionWritesNothing) {
+    TempDir dir;
+    std::string path = formattedStorage(dir, "a.strg");
+    TestStorage storage;
+    ASSERT_TRUE(storage.open(path.c_str()));
+    Page page(storage.superBlock(), storage.pageCache());
+    page.init(PageType::Timeline, 40, 64, 0, 0);
+    FreePageList none;
+    OverwriteTransaction transaction(storage, none, page, false, false);
+    EXPECT_TRUE(transaction.records().empty());
+    PlanScope scope;
+    transaction.commit();
+    EXPECT_EQ(scope.plan.writeCount(), 0u);
+    EXPECT_EQ(scope.plan.barrierCount(), 0u);
+    page.reset();
     storage.close(false);
 }
