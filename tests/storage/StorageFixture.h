@@ -139,7 +139,7 @@ inline std::vector<uint32_t> pagesOf(Storage& storage, const PageType& type, std
 
 // What a storage's track list, free list and pages say about each other: every track's
 // chain is intact and no page is both free and in a track, or in two tracks. Empty
-// when they agree.
+// when they agree, and every page is either free or in a track.
 inline std::string inconsistencies(FixedSizeFileStorage& storage) {
     std::string problem;
     std::set<uint32_t> used;
@@ -156,6 +156,10 @@ inline std::string inconsistencies(FixedSizeFileStorage& storage) {
                 problem += textOf(item.type()) + ": page " + std::to_string(page) + " is also free\n";
             }
         }
+    }
+    uint32_t free = storage.allocator().freePageCount();
+    if (used.size() + free != sb.pageCount()) {
+        problem += std::to_string(sb.pageCount() - used.size() - free) + " pages are neither free nor in a track\n";
     }
     return problem;
 }

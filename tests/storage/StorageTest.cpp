@@ -180,6 +180,7 @@ TEST(StorageMigration, VersionTwoWithLegacyFreePageGainsFreeTrackAndVersionThree
         file.load();
         FreePageListPage list(file.superBlock, file.cache);
         list.init(PageType::FreePageList, 9, 8, 0, 0);
+        list.push(FreePageListItem(1, 8));
         list.push(FreePageListItem(10, 32));
         list.save();
         freeChecksum = list.checksum();
@@ -236,10 +237,12 @@ TEST(StorageOverwrite, FullStorageWithOnePageTimelineEmptiesEveryDataTrack) {
     writeIDs(storage, PageType::Media, 1, PerPage * 4 - 1);
     storage.flush();
     ASSERT_EQ(storage.freePageCount(), 0u);
-    EXPECT_NE(storage.findNextWritablePageNumber(PageType::Media), 0u);
+    uint32_t page = storage.findNextWritablePageNumber(PageType::Media);
+    EXPECT_NE(page, 0u);
     EXPECT_FALSE(storage.superBlock().hasTrack(PageType::Timeline));
     EXPECT_FALSE(storage.superBlock().hasTrack(PageType::Media));
     EXPECT_EQ(storage.freePageCount(), 4u);
+    storage.freePageAllocator()->append(page);  // the page handed out, given back unused
     EXPECT_EQ(inconsistencies(storage), "");
     storage.close(true);
 }
