@@ -4,6 +4,7 @@
 
 #include "StorageFixture.h"
 #include "base/Clock.h"
+#include "base/IOException.h"
 #include "base/TarsilException.h"
 #include "base/TextOf.h"
 #include "storage/MediaElement.h"
@@ -308,4 +309,29 @@ TEST(StorageLog, LongMessageSpansChunksAndTheRingKeepsTheNewest) {
     ASSERT_TRUE(again.open(path.c_str()));
     EXPECT_TRUE(logHas(again, "line 99"));
     again.close(true);
+}
+
+TEST(StorageLifecycle, ReadErrorDuringOpenShutsTheStorageDownAndPropagates) {
+    TempDir dir;
+    std::string path = formattedStorage(dir, "a.strg");
+    int failures = 0;
+    for (uint64_t n = 1; n <= 6; ++n) {
+        TestStorage storage;
+        {
+            PlanScope scope;
+            scope.plan.failRead(n, EIO);
+            try {
+                storage.open(path.c_str());
+            } catch (const IOException&) {
+                ++failures;
+                EXPECT_FALSE(storage.isOpen()) << "read " << n;
+            }
+        }
+        storage.close(false);
+        TestStorage again;
+        EXPECT_TRUE(again.open(path.c_str())) << "read " << n;
+        EXPECT_EQ(inconsistencies(again), "");
+        again.close(true);
+    }
+    EXPECT_GT(failures, 0);
 }
