@@ -1,10 +1,9 @@
 #include "TarsilCommands.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cctype>
 #include <cstdio>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "base/Exception.h"
@@ -100,14 +99,22 @@ void describeSuperBlock(SuperBlock& sb, Report& r) {
 }
 
 void printText(const nlohmann::ordered_json& j) {
-    const char* fields[][2] = {{"path", "File"},           {"version", "Version"},
-                               {"repositoryID", "Repository ID"}, {"storageID", "Storage ID"},
-                               {"recorderType", "Recorder type"}, {"pageSize", "Page size"},
-                               {"pageCount", "Page count"},     {"freePages", "Free pages"},
-                               {"byteOrder", "Byte order"},     {"formattedTime", "Formatted"},
-                               {"description", "Description"},  {"nextItemID", "Next item ID"},
-                               {"timeStampTime", "Time stamp time"}, {"timeStampBasis", "Time stamp basis"},
-                               {"flags", "Flags"},              {"state", "State"}};
+    const char* fields[][2] = {{"path", "File"},
+                               {"version", "Version"},
+                               {"repositoryID", "Repository ID"},
+                               {"storageID", "Storage ID"},
+                               {"recorderType", "Recorder type"},
+                               {"pageSize", "Page size"},
+                               {"pageCount", "Page count"},
+                               {"freePages", "Free pages"},
+                               {"byteOrder", "Byte order"},
+                               {"formattedTime", "Formatted"},
+                               {"description", "Description"},
+                               {"nextItemID", "Next item ID"},
+                               {"timeStampTime", "Time stamp time"},
+                               {"timeStampBasis", "Time stamp basis"},
+                               {"flags", "Flags"},
+                               {"state", "State"}};
     for (auto& field : fields) {
         if (j.contains(field[0])) {
             const auto& v = j[field[0]];
@@ -123,11 +130,11 @@ void printText(const nlohmann::ordered_json& j) {
     }
     if (j.contains("journal")) {
         const auto& journal = j["journal"];
-        std::printf("Journal:          %s\n", journal["empty"].get<bool>()
-                                                   ? "empty"
-                                                   : ("holds " + journal["records"].dump() +
-                                                      " records of an unfinished change")
-                                                         .c_str());
+        std::printf(
+            "Journal:          %s\n",
+            journal["empty"].get<bool>()
+                ? "empty"
+                : ("holds " + journal["records"].dump() + " records of an unfinished change").c_str());
     }
     if (j.contains("info")) {
         std::printf("Info:\n");
@@ -274,8 +281,9 @@ int info(const std::string& path, bool json, int logLines) {
             if (!valid) {
                 return fail(path + " is not a storage file (no valid superblock)");
             }
-            r.json["state"] = "not opened: the journal holds an unfinished change or the check failed; "
-                              "a writable open repairs it";
+            r.json["state"] =
+                "not opened: the journal holds an unfinished change or the check failed; "
+                "a writable open repairs it";
         } else {
             describeSuperBlock(storage.superBlock(), r);
             r.json["freePages"] = storedFreePageCount(storage);
@@ -293,8 +301,9 @@ int info(const std::string& path, bool json, int logLines) {
             size_t from = messages.size() > size_t(logLines) ? messages.size() - size_t(logLines) : 0;
             r.json["log"] = nlohmann::ordered_json::array();
             for (size_t i = from; i < messages.size(); ++i) {
-                r.json["log"].push_back(
-                    {{"time", textOf(messages[i].time)}, {"level", messages[i].level}, {"text", messages[i].text}});
+                r.json["log"].push_back({{"time", textOf(messages[i].time)},
+                                         {"level", messages[i].level},
+                                         {"text", messages[i].text}});
             }
             storage.close(false);
         }

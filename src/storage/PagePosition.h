@@ -15,7 +15,9 @@ struct PagePosition {
     PagePosition(uint32_t pageNumber, uint32_t pageOffset) : number(pageNumber), offset(pageOffset) {}
 
     bool isSet() const { return number != 0; }
-    bool operator==(const PagePosition& other) const { return number == other.number && offset == other.offset; }
+    bool operator==(const PagePosition& other) const {
+        return number == other.number && offset == other.offset;
+    }
     bool operator!=(const PagePosition& other) const { return !(*this == other); }
 
     static constexpr int SerializedSize = 8;

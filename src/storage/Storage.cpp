@@ -173,7 +173,8 @@ bool Storage::open(const char* path) {
     try {
         _superBlock.load(_readHandle, isReadOnly() ? _readHandle : _writeHandle, superBlockOffset(),
                          ioMinBlockSize());
-        uint64_t needed = uint64_t(_superBlock.firstPageOffset()) + uint64_t(_superBlock.pageCount()) * pageSize();
+        uint64_t needed =
+            uint64_t(_superBlock.firstPageOffset()) + uint64_t(_superBlock.pageCount()) * pageSize();
         if (!_superBlock.isValid() || _superBlock.firstPageOffset() < TarsilFormat::SuperBlockSize ||
             _superBlock.pageCount() == 0 || superBlockOffset() + needed > fileSize()) {
             // Not a storage, or one that claims more pages than the file holds.
@@ -188,8 +189,8 @@ bool Storage::open(const char* path) {
         // and the free list and track list are only settled after the replay.
         holdLog(true);
         try {
-            log(formatted("[OPEN] %s time_stamp_basis = %u", path, _superBlock.timeStampBasis()).c_str(), InfoLevel,
-                false);
+            log(formatted("[OPEN] %s time_stamp_basis = %u", path, _superBlock.timeStampBasis()).c_str(),
+                InfoLevel, false);
             if (!isReadOnly()) {
                 migrate();
             }
@@ -252,7 +253,8 @@ bool Storage::close(bool flush) {
     bool ok = true;
     flush = flush && _superBlock.isValid() && !isReadOnly() && !transactionHandler()->hasFailed();
     try {
-        log(formatted("[%s, CLOSE] flush = %s", _path.c_str(), flush ? "true" : "false").c_str(), InfoLevel, flush);
+        log(formatted("[%s, CLOSE] flush = %s", _path.c_str(), flush ? "true" : "false").c_str(), InfoLevel,
+            flush);
         if (flush) {
             flushAll();
         }
@@ -303,8 +305,8 @@ void Storage::format(const FormatOptions& options) {
         }
         uint64_t size = fileSize();
         uint32_t page = options.pageSize;
-        if (page == 0 || page % 4096 != 0 || page > TarsilFormat::MaxPageSize || size < TarsilFormat::FormatReserve ||
-            (size - TarsilFormat::FormatReserve) / page < 3 ||
+        if (page == 0 || page % 4096 != 0 || page > TarsilFormat::MaxPageSize ||
+            size < TarsilFormat::FormatReserve || (size - TarsilFormat::FormatReserve) / page < 3 ||
             (size - TarsilFormat::FormatReserve) / page > 0xFFFFFFFFull) {
             QF_THROW_TARSIL(TarsilError::InvalidStorage);
         }
@@ -383,8 +385,8 @@ void Storage::updateTimeStamp() {
         basis += static_cast<uint32_t>(difference);
         log(formatted("[OPEN] diff_time_stamp = %d", difference).c_str(), InfoLevel, false);
     } else {
-        log(("[OPEN] boot_time (" + textOf(stored) + ") >= current_time (" + textOf(now) + ")").c_str(), InfoLevel,
-            false);
+        log(("[OPEN] boot_time (" + textOf(stored) + ") >= current_time (" + textOf(now) + ")").c_str(),
+            InfoLevel, false);
     }
     if (!isReadOnly()) {
         _superBlock.setTimeStamp(now, basis);
@@ -640,7 +642,8 @@ uint32_t Storage::findNextWritablePageNumber(const PageType& type) {
         uint32_t before = freePageCount();
         QF_TRACE("Storage::findNextWritablePageNumber : freePageCount = %d", static_cast<int>(before));
         overwriteOldest();
-        QF_TRACE("                                    : after removed = %d", static_cast<int>(freePageCount()));
+        QF_TRACE("                                    : after removed = %d",
+                 static_cast<int>(freePageCount()));
     }
     uint32_t page = freePageAllocator()->takeFirst();
     notifySpaceChanged();
@@ -660,7 +663,8 @@ void Storage::overwriteOldest() {
         removeAllItems();
     }
     freePageAllocator()->compact();
-    QF_TRACE("OVERWRITE: %u pages removed (%u msec)", freePageCount() - before, Clock::current().tickCount() - t0);
+    QF_TRACE("OVERWRITE: %u pages removed (%u msec)", freePageCount() - before,
+             Clock::current().tickCount() - t0);
 }
 
 void Storage::overwriteBefore(uint64_t itemID) {
@@ -867,4 +871,3 @@ void Storage::rollbackTo(uint32_t sectionID, uint64_t itemID) {
     (void)sectionID;
     (void)itemID;
 }
-

@@ -104,7 +104,8 @@ public:
     virtual void flush();
     virtual void flushAll();
     virtual bool hasEnoughSpace(const IRecordable& item);
-    virtual bool hasEnoughSpace(const PageType& type, const IRecordable& item, bool updatesRecordingTable = true);
+    virtual bool hasEnoughSpace(const PageType& type, const IRecordable& item,
+                                bool updatesRecordingTable = true);
     virtual bool handleBadPage(Page& page, bool wasNew);
 
     // Items. Media, pre-event and text-in items share one ID sequence.

@@ -113,8 +113,9 @@ void Track::init(Storage* storage, bool write, uint32_t lastPageNumber) {
     page->buffer().setPosition(static_cast<int>(offset));
     _current = page;
     _cursor = PagePosition(lastPageNumber, offset);
-    logLine("Track::init() %s page#=%u last_offset=%u last_id=%llu type=%s", write ? "WRITE" : "READ", lastPageNumber,
-        page->lastItemOffset(), static_cast<unsigned long long>(page->lastItemID()), textOf(_type).c_str());
+    logLine("Track::init() %s page#=%u last_offset=%u last_id=%llu type=%s", write ? "WRITE" : "READ",
+            lastPageNumber, page->lastItemOffset(), static_cast<unsigned long long>(page->lastItemID()),
+            textOf(_type).c_str());
 }
 
 void Track::unloadAll() {
@@ -224,7 +225,8 @@ PagePosition Track::write(IRecordable& element) {
 
 Page* Track::loadPageToOverwrite(uint32_t number) {
     bool isCurrent = _current != nullptr && _current->pageNumber() == number;
-    logLine("Track::loadPageToOverwrite(): PAGE #%u %s %s", number, isCurrent ? "(CURRENT)" : "", textOf(_type).c_str());
+    logLine("Track::loadPageToOverwrite(): PAGE #%u %s %s", number, isCurrent ? "(CURRENT)" : "",
+            textOf(_type).c_str());
     if (isCurrent) {
         _overwritePage->reset();
         return _current;
@@ -289,8 +291,9 @@ bool Track::overwriteFront(uint64_t before, IRecordable& scratch) {
             deleteTrack(freed);
             return true;
         }
-        logLine("Track::overwrite : free page %d (lastItemID = %llu : newFirstID = %llu)", static_cast<int>(page->pageNumber()),
-            static_cast<unsigned long long>(page->lastItemID()), static_cast<unsigned long long>(before));
+        logLine("Track::overwrite : free page %d (lastItemID = %llu : newFirstID = %llu)",
+                static_cast<int>(page->pageNumber()), static_cast<unsigned long long>(page->lastItemID()),
+                static_cast<unsigned long long>(before));
         uint32_t next = page->next();
         uint32_t nextChecksum = page->nextChecksum();
         if (steps-- == 0) {
@@ -330,11 +333,11 @@ void Track::removeAfter(Page& page, uint64_t after, IRecordable& scratch) {
     uint32_t cursor;
     if (page.lastItemID() <= after) {
         logLine("Track::removeAfter : no need to remove after : %s last item = %llu", textOf(_type).c_str(),
-            static_cast<unsigned long long>(page.lastItemID()));
+                static_cast<unsigned long long>(page.lastItemID()));
         cursor = page.isEmpty() ? page.firstItemOffset() : page.lastItemOffset() + _itemSize;
     } else {
         logLine("Track::removeAfter : _currentPage->lastItemID =%llu, after =%llu",
-            static_cast<unsigned long long>(page.lastItemID()), static_cast<unsigned long long>(after));
+                static_cast<unsigned long long>(page.lastItemID()), static_cast<unsigned long long>(after));
         uint32_t pageSize = _storage->superBlock().pageSize();
         uint32_t offset = page.firstItemOffset();
         uint32_t kept = 0;
@@ -355,8 +358,9 @@ void Track::removeAfter(Page& page, uint64_t after, IRecordable& scratch) {
             lastOffset = offset;
             offset += static_cast<uint32_t>(scratch.serializedSize());
         }
-        logLine("Track::removeAfter : page %s %u updated : last = %llu -> %llu", textOf(_type).c_str(), page.pageNumber(),
-            static_cast<unsigned long long>(page.lastItemID()), static_cast<unsigned long long>(lastID));
+        logLine("Track::removeAfter : page %s %u updated : last = %llu -> %llu", textOf(_type).c_str(),
+                page.pageNumber(), static_cast<unsigned long long>(page.lastItemID()),
+                static_cast<unsigned long long>(lastID));
         std::lock_guard<Mutex> lock(page.mutex());
         page.setItemCount(kept);
         page.setItemFlags(flags);

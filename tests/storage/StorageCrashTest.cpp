@@ -121,8 +121,9 @@ void expectCompleteOrAbsent(const Prepared& p, const std::string& what) {
     EXPECT_EQ(inconsistencies(storage), "") << what;
     Shape now = shapeOf(storage);
     EXPECT_TRUE(now == p.before || now == p.after)
-        << what << ": " << describe(now) << ", before " << describe(p.before) << ", after " << describe(p.after)
-        << "\n" << logText(storage);
+        << what << ": " << describe(now) << ", before " << describe(p.before) << ", after "
+        << describe(p.after) << "\n"
+        << logText(storage);
     storage.close(false);
 }
 
@@ -155,7 +156,8 @@ TEST(StorageCrash, PowerCutAtEveryWriteOfEachTransactionKindLeavesItCompleteOrAb
                 ++total;
             }
         }
-        std::printf("%s: %llu writes, %u seeds each\n", kind.name, static_cast<unsigned long long>(p.writes), seeds);
+        std::printf("%s: %llu writes, %u seeds each\n", kind.name, static_cast<unsigned long long>(p.writes),
+                    seeds);
     }
     std::printf("power cuts run: %llu\n", static_cast<unsigned long long>(total));
 }
@@ -177,7 +179,8 @@ TEST(StorageCrash, IOErrorAtEveryWriteReachesTheCallerAndTheNextOpenRepairs) {
         for (const Fault& fault : faults) {
             for (uint64_t n = 1; n <= p.writes; ++n) {
                 copyFile(p.base, p.work);
-                std::string what = std::string(kind.name) + " " + fault.name + " at write " + std::to_string(n);
+                std::string what =
+                    std::string(kind.name) + " " + fault.name + " at write " + std::to_string(n);
                 {
                     TestStorage storage;
                     ASSERT_TRUE(storage.open(p.work.c_str()));

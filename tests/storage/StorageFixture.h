@@ -110,9 +110,10 @@ inline std::vector<uint32_t> pagesOf(Storage& storage, const PageType& type, std
             why << textOf(type) << ": page " << number << " outside the file";
         } else {
             page.loadForRead(number);
-            if (!page.type().equals(type) || page.checksum() != checksum || page.superChecksum() != sb.checksum()) {
-                why << textOf(type) << ": page " << number << " does not carry its link (type " << textOf(page.type())
-                    << ")";
+            if (!page.type().equals(type) || page.checksum() != checksum ||
+                page.superChecksum() != sb.checksum()) {
+                why << textOf(type) << ": page " << number << " does not carry its link (type "
+                    << textOf(page.type()) << ")";
             }
         }
         if (!why.str().empty()) {
@@ -159,7 +160,8 @@ inline std::string inconsistencies(FixedSizeFileStorage& storage) {
     }
     uint32_t free = storage.allocator().freePageCount();
     if (used.size() + free != sb.pageCount()) {
-        problem += std::to_string(sb.pageCount() - used.size() - free) + " pages are neither free nor in a track\n";
+        problem +=
+            std::to_string(sb.pageCount() - used.size() - free) + " pages are neither free nor in a track\n";
     }
     return problem;
 }

@@ -54,7 +54,8 @@ void ChangePageLinkTransactionLog::readPayload(Buffer& buffer, int position) {
     _currentChecksum = buffer.getIntAt(position + 16);
     _nextPage = buffer.getIntAt(position + 20);
     _nextChecksum = buffer.getIntAt(position + 24);
-    std::memcpy(_header, buffer.pointerAt(position + 28, JournalFormat::PageHeaderSize), JournalFormat::PageHeaderSize);
+    std::memcpy(_header, buffer.pointerAt(position + 28, JournalFormat::PageHeaderSize),
+                JournalFormat::PageHeaderSize);
 }
 
 void ChangePageLinkTransactionLog::writePayload(Buffer& buffer) const {
@@ -72,8 +73,9 @@ void ChangePageLinkTransactionLog::writePayload(Buffer& buffer) const {
 }
 
 bool ChangePageLinkTransactionLog::isApplied() {
-    return JournalPageCheck::headerMatches(storage(), _currentPage, _header,
-                                           "[ChangePageLinkTransactionLog] page header load fail (%s) clear page %u");
+    return JournalPageCheck::headerMatches(
+        storage(), _currentPage, _header,
+        "[ChangePageLinkTransactionLog] page header load fail (%s) clear page %u");
 }
 
 void ChangePageLinkTransactionLog::apply() {
@@ -112,7 +114,8 @@ void ChangePageLinkTransactionLog::rollback() {
     Page next(superBlock, storage().pageCache());
     uint32_t itemSize = 0;
     if (_previousPage != 0 && _nextPage != 0) {
-        const char* text = "ChangePageLinkTransactionLog rollback prev/next page type diff pre(%u), cur(%u), next(%u)";
+        const char* text =
+            "ChangePageLinkTransactionLog rollback prev/next page type diff pre(%u), cur(%u), next(%u)";
         loadNeighbour(previous, _previousPage, text);
         loadNeighbour(next, _nextPage, text);
         itemSize = previous.itemSize();
@@ -146,5 +149,6 @@ void ChangePageLinkTransactionLog::rollback() {
 }
 
 void ChangePageLinkTransactionLog::toString(IFormatable& out) const {
-    out.format("ChangePageLinkTransactionLog pre(%u), cur(%u), next(%u)", _previousPage, _currentPage, _nextPage);
+    out.format("ChangePageLinkTransactionLog pre(%u), cur(%u), next(%u)", _previousPage, _currentPage,
+               _nextPage);
 }

@@ -23,7 +23,8 @@ FlushPageTransactionLog::FlushPageTransactionLog(IJournaledStorage& storage, Pag
 
 void FlushPageTransactionLog::readPayload(Buffer& buffer, int position) {
     _pageNumber = buffer.getIntAt(position);
-    std::memcpy(_header, buffer.pointerAt(position + 4, JournalFormat::PageHeaderSize), JournalFormat::PageHeaderSize);
+    std::memcpy(_header, buffer.pointerAt(position + 4, JournalFormat::PageHeaderSize),
+                JournalFormat::PageHeaderSize);
 }
 
 void FlushPageTransactionLog::writePayload(Buffer& buffer) const {

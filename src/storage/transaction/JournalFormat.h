@@ -20,9 +20,9 @@ inline constexpr uint16_t AppendFreePageInterval = 7;
 inline constexpr uint16_t ChangePageLink = 8;
 
 inline constexpr int PageHeaderSize = 128;
-inline constexpr int FlushPagePayload = 4 + PageHeaderSize;                // 132
-inline constexpr int FreePagePayload = 4;                                  // types 2, 3
-inline constexpr int UpdateTrackPayload = 20;                              // types 4, 5
+inline constexpr int FlushPagePayload = 4 + PageHeaderSize;  // 132
+inline constexpr int FreePagePayload = 4;                    // types 2, 3
+inline constexpr int UpdateTrackPayload = 20;                // types 4, 5
 inline constexpr int DeleteTrackPayload = 4;
 inline constexpr int AppendFreePageIntervalPayload = 8;
 inline constexpr int ChangePageLinkPayload = 4 + 6 * 4 + PageHeaderSize;  // 156

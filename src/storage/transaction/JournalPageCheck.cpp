@@ -25,7 +25,8 @@ void clearPage(IJournaledStorage& storage, uint32_t pageNumber) {
 
 }  // namespace
 
-bool headerMatches(IJournaledStorage& storage, uint32_t pageNumber, const uint8_t* header, const char* failText) {
+bool headerMatches(IJournaledStorage& storage, uint32_t pageNumber, const uint8_t* header,
+                   const char* failText) {
     if (!storage.superBlock().isPageNumber(pageNumber)) {
         return false;  // a damaged record: nothing on disk can carry its effect
     }

@@ -199,13 +199,15 @@ void JournalingTransactionHandler::replay() {
     int limit = static_cast<int>(journal.superBlock().pageSize());
     uint32_t count = journal.itemCount();
     uint32_t first = journal.firstItemOffset();
-    int position = first >= Page::IndexData && first < static_cast<uint32_t>(limit) ? static_cast<int>(first) : limit;
+    int position =
+        first >= Page::IndexData && first < static_cast<uint32_t>(limit) ? static_cast<int>(first) : limit;
     std::deque<std::unique_ptr<TransactionLog>> applied;  // most recent first
     bool allApplied = true;
     // Each record is at least 6 bytes and must end inside the page: a garbage count
     // cannot make this loop run past the page.
     for (uint32_t i = 0; i < count; ++i) {
-        std::unique_ptr<TransactionLog> record = TransactionLog::read(store, journal.buffer(), position, limit);
+        std::unique_ptr<TransactionLog> record =
+            TransactionLog::read(store, journal.buffer(), position, limit);
         if (!record) {
             char line[96];
             std::snprintf(line, sizeof line, "[JOURNAL] Fail: unknown record at offset %d", position);

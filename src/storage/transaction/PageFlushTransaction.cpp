@@ -7,6 +7,7 @@
 
 PageFlushTransaction::PageFlushTransaction(IJournaledStorage& storage, Page& page) : Transaction(storage) {
     add(std::make_unique<ExtractFreePageTransactionLog>(storage, page.pageNumber()));
-    add(std::make_unique<UpdateTrackLastTransactionLog>(storage, page.type(), page.pageNumber(), page.checksum()));
+    add(std::make_unique<UpdateTrackLastTransactionLog>(storage, page.type(), page.pageNumber(),
+                                                        page.checksum()));
     add(std::make_unique<FlushPageTransactionLog>(storage, page, false, false));
 }

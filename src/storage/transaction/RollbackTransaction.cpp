@@ -12,7 +12,8 @@ RollbackTransaction::RollbackTransaction(IJournaledStorage& storage, const FreeP
     if (storage.freePageAllocator()->isListed(page.pageNumber())) {
         add(std::make_unique<ExtractFreePageTransactionLog>(storage, page.pageNumber()));
     }
-    add(std::make_unique<UpdateTrackLastTransactionLog>(storage, page.type(), page.pageNumber(), page.checksum()));
+    add(std::make_unique<UpdateTrackLastTransactionLog>(storage, page.type(), page.pageNumber(),
+                                                        page.checksum()));
     addFreed(freed);
     add(std::make_unique<FlushPageTransactionLog>(storage, page, false, false));
 }

@@ -41,7 +41,8 @@ public:
 
     // The record at `position`, or null when its type is unknown or it does not end
     // before `limit` (the end of the journal page): decoding stops there.
-    static std::unique_ptr<TransactionLog> read(IJournaledStorage& storage, Buffer& buffer, int position, int limit);
+    static std::unique_ptr<TransactionLog> read(IJournaledStorage& storage, Buffer& buffer, int position,
+                                                int limit);
 
 protected:
     IJournaledStorage& storage() const { return _storage; }

@@ -14,8 +14,9 @@ TrackListItem currentTrack(IJournaledStorage& storage, const PageType& type) {
 
 }  // namespace
 
-UpdateTrackFirstTransactionLog::UpdateTrackFirstTransactionLog(IJournaledStorage& storage, const PageType& type,
-                                                               uint32_t newPage, uint32_t newChecksum)
+UpdateTrackFirstTransactionLog::UpdateTrackFirstTransactionLog(IJournaledStorage& storage,
+                                                               const PageType& type, uint32_t newPage,
+                                                               uint32_t newChecksum)
     : UpdateTrackTransactionLog(storage, JournalFormat::UpdateTrackFirst, type,
                                 currentTrack(storage, type).firstPage(),
                                 currentTrack(storage, type).firstPageChecksum(), newPage, newChecksum) {}

@@ -6,7 +6,8 @@
 
 UpdateTrackTransactionLog::UpdateTrackTransactionLog(IJournaledStorage& storage, uint16_t type,
                                                      const PageType& trackType, uint32_t oldPage,
-                                                     uint32_t oldChecksum, uint32_t newPage, uint32_t newChecksum)
+                                                     uint32_t oldChecksum, uint32_t newPage,
+                                                     uint32_t newChecksum)
     : TransactionLog(storage, type),
       _trackType(trackType),
       _oldPage(oldPage),

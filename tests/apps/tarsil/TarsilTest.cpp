@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -95,7 +95,8 @@ TEST(Journal, ReplayUndoesAnAppliedPrefixAndLogsEachStep) {
     TestStorage storage;
     ASSERT_TRUE(storage.open(path.c_str()));
     std::string log = logText(storage);
-    EXPECT_NE(log.find("[JOURNAL] Fail: UpdateTrackLast MDEA " + std::to_string(number)), std::string::npos) << log;
+    EXPECT_NE(log.find("[JOURNAL] Fail: UpdateTrackLast MDEA " + std::to_string(number)), std::string::npos)
+        << log;
     EXPECT_NE(log.find("ROLLBACK: ExtractFreePage " + std::to_string(number)), std::string::npos) << log;
     EXPECT_TRUE(storage.allocator().consumable(number));
     EXPECT_FALSE(storage.superBlock().hasTrack(PageType::Media));
@@ -264,8 +265,9 @@ TEST(JournalRecords, ChangePageLinkRollbackJoinsTheNeighboursAndRenewsTheChecksu
         decoded->rollback();
         FAIL() << "a neighbour of another type was accepted";
     } catch (const SystemException& e) {
-        EXPECT_STREQ(e.message(),
-                     "ChangePageLinkTransactionLog rollback prev/next page type diff pre(30), cur(31), next(32)");
+        EXPECT_STREQ(
+            e.message(),
+            "ChangePageLinkTransactionLog rollback prev/next page type diff pre(30), cur(31), next(32)");
     }
     storage.close(false);
 }
