@@ -7,13 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 
+#include "base/SystemException.h"
 #include "storage/aio/AIOContext.h"
 
 namespace {
-
-constexpr uint32_t SectorSize = 512;
 
 std::string pathOf(int handle) {
     char link[64];
@@ -35,6 +33,26 @@ void readPlain(const std::string& path, uint64_t offset, char* out, uint32_t len
     ::close(fd);
 }
 
+// Writes the kept sectors of `bytes`, each run of neighbours in one call.
+void writeSectors(int fd, const std::vector<char>& bytes, uint64_t offset, const std::vector<bool>& kept) {
+    uint32_t length = static_cast<uint32_t>(bytes.size());
+    size_t sector = 0;
+    while (sector < kept.size()) {
+        if (!kept[sector]) {
+            ++sector;
+            continue;
+        }
+        size_t end = sector;
+        while (end < kept.size() && kept[end]) {
+            ++end;
+        }
+        uint32_t from = static_cast<uint32_t>(sector) * FaultPlan::SectorSize;
+        uint32_t to = std::min(length, static_cast<uint32_t>(end) * FaultPlan::SectorSize);
+        AIOContext::systemWrite(fd, bytes.data() + from, offset + from, to - from);
+        sector = end;
+    }
+}
+
 }  // namespace
 
 FaultPlan::~FaultPlan() {
@@ -43,27 +61,60 @@ FaultPlan::~FaultPlan() {
     }
 }
 
-void FaultPlan::failWrite(uint64_t n, int error) {
-    std::lock_guard<std::mutex> lock(_mutex);
-    _failWriteAt = n;
-    _failWriteError = error;
+void FaultPlan::install() {
+    AIOContext::instance().setFaultPlan(this);
 }
 
-void FaultPlan::failRead(uint64_t n, int error) {
+void FaultPlan::aimAt(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
     std::lock_guard<std::mutex> lock(_mutex);
-    _failReadAt = n;
-    _failReadError = error;
+    _aimed = true;
+    _target = {info.st_dev, info.st_ino};
+}
+
+void FaultPlan::failWrite(uint64_t n, int error) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _failWrites[n] = error;
 }
 
 void FaultPlan::shortWrite(uint64_t n) {
     std::lock_guard<std::mutex> lock(_mutex);
-    _shortWriteAt = n;
+    _shortWrites.insert(n);
+}
+
+void FaultPlan::failRead(uint64_t n, int error) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _failReads[n] = error;
+}
+
+void FaultPlan::shortRead(uint64_t n) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _shortReads.insert(n);
+}
+
+void FaultPlan::failBarrier(uint64_t n, int error) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _failBarriers[n] = error;
 }
 
 void FaultPlan::cutPowerAtWrite(uint64_t n, uint32_t seed) {
     std::lock_guard<std::mutex> lock(_mutex);
-    _cutAt = n;
+    _cutAtWrite = n;
     _seed = seed;
+}
+
+void FaultPlan::cutPowerAtBarrier(uint64_t n, uint32_t seed) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _cutAtBarrier = n;
+    _seed = seed;
+}
+
+void FaultPlan::failWritesAfterCut(bool fail) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _failAfterCut = fail;
 }
 
 uint64_t FaultPlan::writeCount() const {
@@ -91,62 +142,6 @@ std::vector<FaultPlan::Outcome> FaultPlan::outcomes() const {
     return _outcomes;
 }
 
-long FaultPlan::read(int handle, void* buffer, uint64_t offset, uint32_t length) {
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        ++_reads;
-        if (_reads == _failReadAt) {
-            errno = _failReadError;
-            return -1;
-        }
-    }
-    return AIOContext::systemRead(handle, buffer, offset, length);
-}
-
-long FaultPlan::write(int handle, const void* buffer, uint64_t offset, uint32_t length) {
-    std::lock_guard<std::mutex> lock(_mutex);
-    ++_writes;
-    if (!_cut && _writes == _cutAt) {
-        cutPower();
-    }
-    if (_cut) {
-        if (_failAfterCut) {
-            errno = EIO;
-            return -1;
-        }
-        return length;
-    }
-    if (_writes == _failWriteAt) {
-        errno = _failWriteError;
-        return -1;
-    }
-    uint32_t transfer = length;
-    if (_writes == _shortWriteAt) {
-        transfer = length / 2 / SectorSize * SectorSize;
-        if (transfer == 0) {
-            return 0;
-        }
-    }
-    if (_cutAt > _writes) {
-        remember(handle, buffer, offset, transfer);
-    }
-    return AIOContext::systemWrite(handle, buffer, offset, transfer);
-}
-
-int FaultPlan::barrier(int handle) {
-    std::lock_guard<std::mutex> lock(_mutex);
-    ++_barriers;
-    if (_cut) {
-        return 0;
-    }
-    int result = AIOContext::systemBarrier(handle);
-    FileKey key;
-    if (result == 0 && keyOf(handle, key)) {
-        _pending.erase(key);
-    }
-    return result;
-}
-
 bool FaultPlan::keyOf(int handle, FileKey& key) {
     struct stat info;
     if (::fstat(handle, &info) != 0) {
@@ -156,60 +151,215 @@ bool FaultPlan::keyOf(int handle, FileKey& key) {
     return true;
 }
 
+bool FaultPlan::isAimedAt(int handle) const {
+    if (!_aimed) {
+        return true;
+    }
+    FileKey key;
+    return keyOf(handle, key) && key == _target;
+}
+
+long FaultPlan::read(int handle, void* buffer, uint64_t offset, uint32_t length) {
+    uint32_t transfer = length;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (isAimedAt(handle)) {
+            ++_reads;
+            auto failure = _failReads.find(_reads);
+            if (failure != _failReads.end()) {
+                errno = failure->second;
+                return -1;
+            }
+            if (_shortReads.count(_reads) > 0) {
+                // Direct I/O moves aligned units: cut at the largest one the request respects.
+                uint32_t unit = 4096;
+                while (unit > SectorSize && (offset % unit != 0 || length % unit != 0)) {
+                    unit /= 2;
+                }
+                if (length >= 2 * unit) {
+                    transfer = length / 2 / unit * unit;
+                }
+            }
+        }
+    }
+    return AIOContext::systemRead(handle, buffer, offset, transfer);
+}
+
+long FaultPlan::write(int handle, const void* buffer, uint64_t offset, uint32_t length) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    bool counted = isAimedAt(handle);
+    if (counted) {
+        ++_writes;
+        if (!_cut && _writes == _cutAtWrite) {
+            cutPower();
+        }
+    }
+    if (_cut) {
+        if (_failAfterCut) {
+            errno = EIO;
+            return -1;
+        }
+        return length;
+    }
+    uint32_t transfer = length;
+    if (counted) {
+        auto failure = _failWrites.find(_writes);
+        if (failure != _failWrites.end()) {
+            errno = failure->second;
+            return -1;
+        }
+        if (_shortWrites.count(_writes) > 0) {
+            transfer = length / 2 / SectorSize * SectorSize;
+            if (transfer == 0) {
+                return 0;
+            }
+        }
+    }
+    remember(handle, buffer, offset, transfer);
+    return AIOContext::systemWrite(handle, buffer, offset, transfer);
+}
+
+int FaultPlan::barrier(int handle) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    bool counted = isAimedAt(handle);
+    if (counted) {
+        ++_barriers;
+        if (!_cut && _barriers == _cutAtBarrier) {
+            cutPower();
+        }
+    }
+    if (_cut) {
+        if (_failAfterCut) {
+            errno = EIO;
+            return -1;
+        }
+        return 0;
+    }
+    if (counted) {
+        auto failure = _failBarriers.find(_barriers);
+        if (failure != _failBarriers.end()) {
+            settleAfterBarrier(handle, false);
+            errno = failure->second;
+            return -1;
+        }
+    }
+    int result = AIOContext::systemBarrier(handle);
+    int error = errno;
+    settleAfterBarrier(handle, result == 0);
+    errno = error;
+    return result;
+}
+
 void FaultPlan::remember(int handle, const void* buffer, uint64_t offset, uint32_t length) {
     FileKey key;
-    if (!keyOf(handle, key)) {
+    if (length == 0 || !keyOf(handle, key)) {
         return;
     }
-    PendingFile& file = _pending[key];
+    FileWrites& file = _remembered[key];
     if (file.path.empty()) {
         file.path = pathOf(handle);
     }
-    PendingWrite write;
+    RememberedWrite write;
     write.offset = offset;
     write.before.resize(length);
     readPlain(file.path, offset, write.before.data(), length);
     const char* bytes = static_cast<const char*>(buffer);
     write.after.assign(bytes, bytes + length);
+    write.fate = Fate::Pending;
     file.writes.push_back(std::move(write));
+}
+
+void FaultPlan::settleAfterBarrier(int handle, bool succeeded) {
+    FileKey key;
+    if (!keyOf(handle, key)) {
+        return;
+    }
+    auto found = _remembered.find(key);
+    if (found == _remembered.end()) {
+        return;
+    }
+    std::vector<RememberedWrite>& writes = found->second.writes;
+    for (RememberedWrite& write : writes) {
+        if (write.fate == Fate::Pending) {
+            write.fate = succeeded ? Fate::Durable : Fate::Uncertain;
+        }
+    }
+    // Durable writes before the first uncertain one are part of the file for good; later
+    // ones must be replayed over whatever a cut makes of the uncertain ones.
+    auto firstUncertain = std::find_if(writes.begin(), writes.end(),
+                                       [](const RememberedWrite& write) { return write.fate == Fate::Uncertain; });
+    writes.erase(writes.begin(), firstUncertain);
+    if (writes.empty()) {
+        _remembered.erase(found);
+    }
+}
+
+std::vector<bool> FaultPlan::chooseSectors(std::mt19937& generator, uint32_t sectors) {
+    std::vector<bool> kept(sectors, false);
+    switch (generator() % 3) {
+        case 0:
+            kept.assign(sectors, true);
+            break;
+        case 1:
+            break;
+        default:
+            if (sectors == 1) {
+                kept[0] = generator() % 2 == 0;
+                break;
+            }
+            // Any subset but all or none: the device wrote some sectors, in any order.
+            for (;;) {
+                size_t count = 0;
+                for (uint32_t i = 0; i < sectors; ++i) {
+                    kept[i] = generator() % 2 == 0;
+                    count += kept[i] ? 1 : 0;
+                }
+                if (count > 0 && count < sectors) {
+                    break;
+                }
+            }
+            break;
+    }
+    return kept;
 }
 
 void FaultPlan::cutPower() {
     _cut = true;
-    for (auto& [key, file] : _pending) {
+    for (auto& [key, file] : _remembered) {
         // One generator per file, so a file's fate depends only on the seed and its own writes.
         std::mt19937 generator(_seed);
         int fd = ::open(file.path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) {
             continue;
         }
-        // Back to the state of the last barrier: undo every write, newest first.
+        // Back to the state before the first remembered write: undo every write, newest first.
         for (auto it = file.writes.rbegin(); it != file.writes.rend(); ++it) {
             AIOContext::systemWrite(fd, it->before.data(), it->offset, static_cast<uint32_t>(it->before.size()));
         }
         // Then what the device happened to keep, in the order it was written.
-        for (const PendingWrite& write : file.writes) {
+        for (const RememberedWrite& write : file.writes) {
             uint32_t length = static_cast<uint32_t>(write.after.size());
             uint32_t sectors = (length + SectorSize - 1) / SectorSize;
-            uint32_t kept = 0;
-            switch (generator() % 3) {
-                case 0:
-                    kept = length;
-                    break;
-                case 1:
-                    kept = 0;
-                    break;
-                default:
-                    kept = sectors > 1 ? (1 + generator() % (sectors - 1)) * SectorSize : 0;
-                    break;
+            std::vector<bool> kept =
+                write.fate == Fate::Durable ? std::vector<bool>(sectors, true) : chooseSectors(generator, sectors);
+            writeSectors(fd, write.after, write.offset, kept);
+            if (write.fate == Fate::Durable) {
+                continue;
             }
-            if (kept > 0) {
-                AIOContext::systemWrite(fd, write.after.data(), write.offset, kept);
+            Outcome outcome;
+            outcome.path = file.path;
+            outcome.offset = write.offset;
+            outcome.length = length;
+            for (uint32_t i = 0; i < sectors; ++i) {
+                if (kept[i]) {
+                    outcome.keptBytes += std::min(SectorSize, length - i * SectorSize);
+                }
             }
-            _outcomes.push_back({file.path, write.offset, length, kept});
+            outcome.keptSectors = std::move(kept);
+            _outcomes.push_back(std::move(outcome));
         }
         AIOContext::systemBarrier(fd);
         ::close(fd);
     }
-    _pending.clear();
+    _remembered.clear();
 }

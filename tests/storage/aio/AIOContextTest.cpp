@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,8 +58,7 @@ struct DirectIOScope {
 // Installs a plan on the I/O context for the scope of a test.
 struct PlanScope {
     FaultPlan plan;
-    PlanScope() { AIOContext::instance().setFaultPlan(&plan); }
-    ~PlanScope() { AIOContext::instance().setFaultPlan(nullptr); }
+    PlanScope() { plan.install(); }
 };
 
 class StorageDeviceModes : public ::testing::TestWithParam<StorageDevice::DirectIO> {};
@@ -194,34 +194,191 @@ std::string crashAfterSequence(const TempDir& dir, const std::string& name, uint
 
 }  // namespace
 
+// Rebuilds a file from the plan's outcomes: `base` with the kept sectors of each
+// undecided write laid over it in order, each write filled with its own byte.
+std::string rebuild(std::string base, const std::vector<FaultPlan::Outcome>& outcomes, const std::string& fills) {
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        const auto& o = outcomes[i];
+        for (size_t sector = 0; sector < o.keptSectors.size(); ++sector) {
+            if (o.keptSectors[sector]) {
+                base.replace(o.offset + sector * 512, 512, 512, fills[i]);
+            }
+        }
+    }
+    return base;
+}
+
+bool isPrefix(const std::vector<bool>& kept) {
+    auto firstDropped = std::find(kept.begin(), kept.end(), false);
+    return std::find(firstDropped, kept.end(), true) == kept.end();
+}
+
 TEST(FaultPlan, PowerCutKeepsDropsOrTearsUnbarrieredWritesAndLosesLaterOnes) {
     TempDir dir;
-    bool sawKept = false, sawDropped = false, sawTorn = false;
+    bool sawKept = false, sawDropped = false, sawTornAnywhere = false;
     for (uint32_t seed = 1; seed <= 12; ++seed) {
         std::vector<FaultPlan::Outcome> outcomes;
         std::string file = crashAfterSequence(dir, "s" + std::to_string(seed), seed, &outcomes);
         ASSERT_EQ(outcomes.size(), 4u);
 
-        // Rebuild what must be there: the barriered block, then the kept parts in order.
         std::string expected(16 * Block, '\0');
-        expected.replace(0, Block, Block, 'A');
-        const char fill[] = {'B', 'C', 'D', 'E'};
-        for (size_t i = 0; i < outcomes.size(); ++i) {
-            const auto& o = outcomes[i];
-            EXPECT_EQ(o.keptBytes % 512, 0u);
-            EXPECT_LE(o.keptBytes, o.length);
+        expected.replace(0, Block, Block, 'A');  // behind the barrier
+        for (const auto& o : outcomes) {
+            EXPECT_EQ(o.keptSectors.size(), o.length / 512);
+            EXPECT_EQ(o.keptBytes, 512u * std::count(o.keptSectors.begin(), o.keptSectors.end(), true));
             sawKept |= o.keptBytes == o.length;
             sawDropped |= o.keptBytes == 0;
-            sawTorn |= o.keptBytes > 0 && o.keptBytes < o.length;
-            expected.replace(o.offset, o.keptBytes, o.keptBytes, fill[i]);
+            sawTornAnywhere |= o.keptBytes > 0 && !isPrefix(o.keptSectors);
         }
-        EXPECT_TRUE(file == expected) << "seed " << seed;
+        EXPECT_TRUE(file == rebuild(expected, outcomes, "BCDE")) << "seed " << seed;
         EXPECT_TRUE(file.substr(12 * Block, 2 * Block) == std::string(2 * Block, '\0'));
     }
-    EXPECT_TRUE(sawKept && sawDropped && sawTorn);
+    EXPECT_TRUE(sawKept && sawDropped);
+    EXPECT_TRUE(sawTornAnywhere) << "a torn write only ever kept its first sectors";
 }
 
 TEST(FaultPlan, SameSeedLeavesTheSameFile) {
     TempDir dir;
     EXPECT_TRUE(crashAfterSequence(dir, "one", 77) == crashAfterSequence(dir, "two", 77));
+}
+
+TEST(FaultPlan, PowerCutUndoesWritesMadeBeforeItWasArmed) {
+    TempDir dir;
+    bool sawLost = false;
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        auto path = dir.file("armed" + std::to_string(seed));
+        File::create(path.c_str(), 4 * Block);
+        int fd = openForWrite(path);
+        PlanScope scope;
+        AIOContext::instance().write(fd, filled(Block, 'X').get(), Block, Block);  // no barrier follows
+        scope.plan.cutPowerAtWrite(scope.plan.writeCount() + 1, seed);
+        AIOContext::instance().write(fd, filled(Block, 'Y').get(), 2 * Block, Block);
+        ASSERT_TRUE(scope.plan.powerIsCut());
+        File::close(fd);
+        std::string file = contents(path);
+        EXPECT_TRUE(file.substr(2 * Block, Block) == std::string(Block, '\0'));
+        sawLost |= file.substr(Block, Block) != std::string(Block, 'X');
+    }
+    EXPECT_TRUE(sawLost) << "a write made before the cut was armed always survived it";
+}
+
+TEST(FaultPlan, FailedBarrierIsReportedAndItsWritesNeverBecomeDurable) {
+    TempDir dir;
+    bool sawLost = false;
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        auto path = dir.file("fsync" + std::to_string(seed));
+        File::create(path.c_str(), 4 * Block);
+        int fd = openForWrite(path);
+        auto& io = AIOContext::instance();
+        PlanScope scope;
+        scope.plan.failBarrier(1);
+        uint64_t x = io.write(fd, filled(Block, 'X').get(), Block, Block);
+        EXPECT_TRUE(io.hasPendingWrites(fd));
+        try {
+            io.barrier(fd);
+            FAIL() << "a failed barrier reported success";
+        } catch (const IOException& e) {
+            EXPECT_EQ(e.errorCode(), EIO);
+            EXPECT_EQ(e.handle(), fd);
+        }
+        EXPECT_TRUE(io.isLost(fd, x));
+        EXPECT_FALSE(io.hasPendingWrites(fd));  // no barrier can help them any more
+        uint64_t y = io.write(fd, filled(Block, 'Y').get(), 2 * Block, Block);
+        EXPECT_TRUE(io.barrierIfPending(fd));
+        EXPECT_FALSE(io.barrierIfPending(fd));
+        EXPECT_TRUE(io.isDurable(fd, y));
+        EXPECT_FALSE(io.isDurable(fd, x)) << "a write the failed barrier lost was reported durable";
+
+        // As on Linux, the lost write's fate is open until the power goes.
+        scope.plan.cutPowerAtWrite(scope.plan.writeCount() + 1, seed);
+        io.write(fd, filled(Block, 'Z').get(), 3 * Block, Block);
+        ASSERT_TRUE(scope.plan.powerIsCut());
+        File::close(fd);
+        std::string file = contents(path);
+        EXPECT_TRUE(file.substr(2 * Block, Block) == std::string(Block, 'Y')) << "seed " << seed;
+        sawLost |= file.substr(Block, Block) != std::string(Block, 'X');
+    }
+    EXPECT_TRUE(sawLost) << "a later barrier made the writes of a failed one durable";
+}
+
+TEST(FaultPlan, PowerCutAtABarrierDecidesWhatItWouldHaveMadeDurable) {
+    TempDir dir;
+    bool sawDropped = false;
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        auto path = dir.file("b" + std::to_string(seed));
+        File::create(path.c_str(), 4 * Block);
+        int fd = openForWrite(path);
+        auto& io = AIOContext::instance();
+        PlanScope scope;
+        scope.plan.cutPowerAtBarrier(2, seed);
+        io.write(fd, filled(Block, 'A').get(), 0, Block);
+        io.barrier(fd);
+        io.write(fd, filled(Block, 'B').get(), Block, Block);
+        io.barrier(fd);  // the power goes here
+        io.write(fd, filled(Block, 'C').get(), 2 * Block, Block);
+        EXPECT_TRUE(scope.plan.powerIsCut());
+        EXPECT_EQ(scope.plan.outcomes().size(), 1u);
+        File::close(fd);
+        std::string file = contents(path);
+        EXPECT_TRUE(file.substr(0, Block) == std::string(Block, 'A'));
+        EXPECT_TRUE(file.substr(2 * Block, Block) == std::string(Block, '\0'));
+        sawDropped |= file.substr(Block, Block) != std::string(Block, 'B');
+    }
+    EXPECT_TRUE(sawDropped);
+}
+
+TEST(FaultPlan, AimedPlanCountsAndFaultsOneFileButAPowerCutHitsEveryFile) {
+    TempDir dir;
+    auto pathA = dir.file("a.strg");
+    auto pathB = dir.file("b.strg");
+    File::create(pathA.c_str(), 4 * Block);
+    File::create(pathB.c_str(), 4 * Block);
+    int a = openForWrite(pathA);
+    int b = openForWrite(pathB);
+    auto& io = AIOContext::instance();
+    bool sawALost = false;
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        PlanScope scope;
+        scope.plan.aimAt(pathB);
+        scope.plan.failWrite(1, ENOSPC);
+        io.write(a, filled(Block, 'a').get(), 0, Block);
+        EXPECT_THROW(io.write(b, filled(Block, 'b').get(), 0, Block), IOException);
+        EXPECT_EQ(scope.plan.writeCount(), 1u);
+        io.write(a, filled(Block, 'A').get(), Block, Block);  // not behind any barrier
+        scope.plan.cutPowerAtWrite(2, seed);
+        io.write(b, filled(Block, 'B').get(), Block, Block);
+        ASSERT_TRUE(scope.plan.powerIsCut());
+        std::string fileA = contents(pathA);
+        sawALost |= fileA.substr(Block, Block) != std::string(Block, 'A');
+        EXPECT_TRUE(contents(pathB).substr(Block, Block) == std::string(Block, '\0'));
+    }
+    EXPECT_TRUE(sawALost) << "the power cut spared the file the plan was not aimed at";
+    File::close(a);
+    File::close(b);
+}
+
+TEST(FaultPlan, ShortReadIsResumedAndAFailedReadReported) {
+    TempDir dir;
+    auto path = dir.file("r.strg");
+    File::create(path.c_str(), 4 * Block);
+    int fd = openForWrite(path);
+    auto& io = AIOContext::instance();
+    io.write(fd, filled(4 * Block, 'r').get(), 0, 4 * Block);
+    PlanScope scope;
+    scope.plan.shortRead(1);
+    scope.plan.failRead(3, EIO);
+    auto in = filled(4 * Block, '?');
+    io.read(fd, in.get(), 0, 4 * Block);
+    EXPECT_TRUE(std::string(in.get(), 4 * Block) == std::string(4 * Block, 'r'))
+        << "a transfer cut short was taken for the end of the file";
+    EXPECT_EQ(scope.plan.readCount(), 2u);
+    try {
+        io.read(fd, in.get(), Block, Block);
+        FAIL() << "a failed read reported success";
+    } catch (const IOException& e) {
+        EXPECT_EQ(e.errorCode(), EIO);
+        EXPECT_EQ(e.offset(), Block);
+        EXPECT_EQ(e.length(), Block);
+    }
+    File::close(fd);
 }

@@ -60,8 +60,7 @@ struct PagerFile {
 // Installs a fault plan on the I/O context for one scope.
 struct PlanScope {
     FaultPlan plan;
-    PlanScope() { AIOContext::instance().setFaultPlan(&plan); }
-    ~PlanScope() { AIOContext::instance().setFaultPlan(nullptr); }
+    PlanScope() { plan.install(); }
 };
 
 inline std::string readBytes(const std::string& path, uint64_t offset, uint32_t length) {
