@@ -5,10 +5,12 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -41,6 +43,84 @@ int openRetrying(const char* path, int flags, mode_t mode = 0644) {
         fd = ::open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// Reserves `size` bytes for a new, empty file. Returns 0 or the error number.
+int reserveSpace(int fd, uint64_t size) {
+    // Checked first, so that a file that cannot fit never fills the volume on its way to
+    // failing (an allocation that runs out part-way keeps what it took until the unlink).
+    struct statvfs volume;
+    if (::fstatvfs(fd, &volume) == 0 && static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize < size) {
+        return ENOSPC;
+    }
+    int result;
+    do {
+        result = ::fallocate(fd, 0, 0, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+        return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != ENOSYS) {
+        return errno;
+    }
+    // Allocating would mean writing every block: too slow for a storage of gigabytes.
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+// The direct-I/O offset alignment the file system reports for the file; 0 when it
+// reports none.
+uint32_t directIOAlignment(int handle) {
+#ifdef STATX_DIOALIGN
+    struct statx extended;
+    if (::statx(handle, "", AT_EMPTY_PATH, STATX_DIOALIGN, &extended) == 0 &&
+        (extended.stx_mask & STATX_DIOALIGN) != 0) {
+        return extended.stx_dio_offset_align;
+    }
+#else
+    (void)handle;
+#endif
+    return 0;
+}
+
+uint32_t readNumber(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) {
+        return 0;
+    }
+    unsigned long value = 0;
+    if (std::fscanf(file, "%lu", &value) != 1) {
+        value = 0;
+    }
+    std::fclose(file);
+    return static_cast<uint32_t>(value);
+}
+
+// The smallest power-of-two size from 512 to 4096 that a direct read at offset 0
+// accepts; 0 when none does or the descriptor is not direct.
+uint32_t probeDirectAlignment(int handle) {
+    int flags = ::fcntl(handle, F_GETFL);
+    if (flags < 0 || (flags & O_DIRECT) == 0) {
+        return 0;
+    }
+    constexpr uint32_t largest = 4096;
+    void* buffer = std::aligned_alloc(largest, largest);
+    if (buffer == nullptr) {
+        return 0;
+    }
+    uint32_t found = 0;
+    for (uint32_t size = 512; size <= largest && found == 0; size *= 2) {
+        ssize_t count;
+        do {
+            count = ::pread(handle, buffer, size, 0);
+        } while (count < 0 && errno == EINTR);
+        if (count >= 0) {
+            found = size;
+        } else if (errno != EINVAL) {
+            break;
+        }
+    }
+    std::free(buffer);
+    return found;
 }
 
 }  // namespace
@@ -84,8 +164,8 @@ void File::create(const char* path, uint64_t size) {
     if (fd < 0) {
         throw SystemException(QF_HERE, errno);
     }
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        int error = errno;
+    int error = size > 0 ? reserveSpace(fd, size) : 0;
+    if (error != 0) {
         ::close(fd);
         ::unlink(path);
         throw SystemException(QF_HERE, error);
@@ -209,15 +289,33 @@ uint32_t File::ioBlockSize(int handle) {
         }
         size = static_cast<uint32_t>(sector);
     } else {
-#ifdef STATX_DIOALIGN
-        struct statx extended;
-        if (::statx(handle, "", AT_EMPTY_PATH, STATX_DIOALIGN, &extended) == 0 &&
-            (extended.stx_mask & STATX_DIOALIGN) != 0) {
-            size = extended.stx_dio_offset_align;
+        size = directIOAlignment(handle);
+        if (size == 0) {
+            // An older kernel or a file system that does not say: a guess of 512 would make
+            // every partial direct write fail on a disk with 4096-byte sectors.
+            size = deviceBlockSize(handle);
         }
-#endif
     }
     return size < minimum ? minimum : size;
+}
+
+uint32_t File::deviceBlockSize(int handle) {
+    struct stat info;
+    if (::fstat(handle, &info) != 0) {
+        throw SystemException(QF_HERE, errno);
+    }
+    uint32_t size = logicalBlockSize(major(info.st_dev), minor(info.st_dev));
+    return size != 0 ? size : probeDirectAlignment(handle);
+}
+
+uint32_t File::logicalBlockSize(unsigned major, unsigned minor, const char* sysfsRoot) {
+    std::string device = std::string(sysfsRoot) + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    uint32_t size = readNumber(device + "/queue/logical_block_size");
+    if (size == 0) {
+        // A partition has no queue of its own; its directory lies inside its disk's.
+        size = readNumber(device + "/../queue/logical_block_size");
+    }
+    return size;
 }
 
 void File::open(const char* path, int flags) {

@@ -26,8 +26,11 @@ public:
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
 
-    // Creates a new file of exactly `size` bytes; an existing file is left untouched and
-    // the call throws.
+    // Creates a new file of exactly `size` bytes with its space reserved on the volume, so
+    // that writing it later cannot run out of room; an existing file is left untouched and
+    // the call throws. More than the volume has free fails at once with ENOSPC and leaves
+    // no file. Fast: the space is allocated, not written (on a file system that cannot
+    // allocate without writing, the free space is checked and the file is left sparse).
     static void create(const char* path, uint64_t size);
     // Like create, but the blocks are reserved on the file system (fallocate) so later
     // writes cannot run out of space; the time taken follows the metadata, not the size.
@@ -53,8 +56,16 @@ public:
     static bool close(int handle);
     // The unit in which a descriptor opened for direct I/O must be transferred: the
     // sector size of a block device, the direct-I/O alignment a file system reports for
-    // a file, else 512. Never below 512.
+    // a file, else the logical block size of the device holding the file
+    // (deviceBlockSize). Never below 512.
     static uint32_t ioBlockSize(int handle);
+    // The logical block size of the device holding the file, found without the file
+    // system's help: from sysfs, else by probing which direct read sizes the descriptor
+    // accepts. 0 when neither tells (a buffered descriptor of a file on no block device).
+    static uint32_t deviceBlockSize(int handle);
+    // The logical block size sysfs under `sysfsRoot` gives for block device major:minor
+    // (a partition answers with its disk's); 0 when it gives none.
+    static uint32_t logicalBlockSize(unsigned major, unsigned minor, const char* sysfsRoot = "/sys");
 
     void open(const char* path, int flags);
     // The descriptor becomes -1 whatever the result.

@@ -45,23 +45,20 @@ bool WinFile::remove(const char* path) {
 }
 
 bool WinFile::isLocked(const char* path) {
-    try {
-        if (!File::exists(path)) {
-            return false;
-        }
-        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return false;
-        }
-        // Would an exclusive lock be granted? Any lock held through another open file
-        // description answers no.
-        struct flock probe = wholeFile(F_WRLCK);
-        bool locked = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-        ::close(fd);
-        return locked;
-    } catch (const Exception&) {
-        return false;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // Missing: nobody holds it. Any other failure: it is not ours to use.
+        return errno != ENOENT && errno != ENOTDIR;
     }
+    // Would an exclusive lock be granted? Any lock held through another open file
+    // description answers no.
+    struct flock probe = wholeFile(F_WRLCK);
+    bool locked = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    ::close(fd);
+    return locked;
 }
 
 void WinFile::open(const char* path, int flags, bool shared) {

@@ -21,9 +21,9 @@ public:
     static void create(const char* path, uint64_t size);
     static bool exists(const char* path);
     static bool remove(const char* path);
-    // True when somebody holds the file through an unshared open (a lock conflicting with
-    // exclusive use). False when the file is missing, and when anything goes wrong while
-    // looking.
+    // True when the file cannot be had for exclusive use: somebody holds it through an
+    // unshared open (a conflicting lock), or it cannot even be opened for reading
+    // (permission denied, ...). False only when the file is missing (or its directory).
     static bool isLocked(const char* path);
 
     // `flags` as for File (File::Read, File::Write, ...). `shared` false locks the file;

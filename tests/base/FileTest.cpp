@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "TempDir.h"
@@ -151,4 +155,75 @@ TEST(WinFile, ClosedObjectAssertsOnlyWhileAssertionsAreEnabled) {
     EXPECT_THROW(file.size(), AssertionFailException);
     char byte;
     EXPECT_THROW(file.read(&byte, 1), AssertionFailException);
+}
+
+TEST(File, CreateReservesTheSpaceAndRefusesMoreThanTheVolumeHas) {
+    TempDir dir;
+    auto path = dir.file("reserved.strg");
+    constexpr uint64_t size = 64ull * 1024 * 1024;
+    File::create(path.c_str(), size);
+    struct stat info;
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_GE(static_cast<uint64_t>(info.st_blocks) * 512, size) << "the file is sparse: its space is not reserved";
+
+    auto tooLarge = dir.file("too-large.strg");
+    uint64_t free = File::freeSize(dir.path().c_str());
+    try {
+        File::create(tooLarge.c_str(), free + 1024ull * 1024 * 1024);
+        FAIL() << "a file larger than the free space was created";
+    } catch (const SystemException& e) {
+        EXPECT_EQ(e.errorCode(), ENOSPC);
+    }
+    EXPECT_FALSE(File::exists(tooLarge.c_str()));
+}
+
+TEST(File, BlockSizeWithoutTheFileSystemsAnswerComesFromTheDevice) {
+    // A sysfs tree with a 4096-byte disk (8:0) and a partition on it (8:1), whose queue
+    // lives in its disk's directory.
+    TempDir sys;
+    auto root = sys.path();
+    std::filesystem::create_directories(root / "devices/sda/queue");
+    std::filesystem::create_directories(root / "devices/sda/sda1");
+    std::filesystem::create_directories(root / "dev/block");
+    writeText((root / "devices/sda/queue/logical_block_size").string(), "4096\n");
+    std::filesystem::create_directory_symlink("../../devices/sda", root / "dev/block/8:0");
+    std::filesystem::create_directory_symlink("../../devices/sda/sda1", root / "dev/block/8:1");
+    EXPECT_EQ(File::logicalBlockSize(8, 0, root.c_str()), 4096u);
+    EXPECT_EQ(File::logicalBlockSize(8, 1, root.c_str()), 4096u);
+    EXPECT_EQ(File::logicalBlockSize(8, 2, root.c_str()), 0u);
+
+    // On this machine the device's answer agrees with the file system's.
+    TempDir dir;
+    auto path = dir.file("b");
+    File::create(path.c_str(), 4096);
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (fd < 0) {
+        GTEST_SKIP() << "no direct I/O here";
+    }
+    uint32_t device = File::deviceBlockSize(fd);
+    EXPECT_EQ(device, File::ioBlockSize(fd));
+    ::close(fd);
+}
+
+TEST(WinFile, FileThatCannotBeOpenedCountsAsLocked) {
+    TempDir dir;
+    auto path = dir.file("group.strgx");
+    WinFile::create(path.c_str(), 16);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0000), 0);
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(WinFile::isLocked(path.c_str()));
+        return;
+    }
+    // Permission bits do not stop root: ask as another user.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        _exit(!dropped ? 2 : WinFile::isLocked(path.c_str()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "an unreadable file was reported free to use";
 }
