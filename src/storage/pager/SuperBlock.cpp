@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "base/File.h"
 #include "base/SystemException.h"
 #include "base/TarsilException.h"
 #include "base/TextOf.h"
@@ -40,6 +41,7 @@ SuperBlock::~SuperBlock() {
 void SuperBlock::load(int readHandle, int writeHandle, uint64_t offset, uint32_t ioBlockSize) {
     AIOContext::instance().read(readHandle, _image, offset, SuperBlockSize);
     _buffer.clearDirty();
+    _fileSize = File::size(readHandle);
     _readHandle = readHandle;
     _writeHandle = writeHandle;
     _offset = offset;
@@ -98,8 +100,24 @@ bool SuperBlock::isValid() const {
     if (_version > CurrentVersion || _pageSize == 0 || (_pageSize & 0xFFF) != 0 || _pageSize > MaxPageSize) {
         return false;
     }
+    // Page 1 must not overlap the superblock, and the file must hold at least one whole
+    // page: a larger page size is damage, whatever the rest of the image says.
+    if (_firstPageOffset < SuperBlockSize || _firstPageOffset % 512 != 0 ||
+        _offset + _firstPageOffset + _pageSize > _fileSize) {
+        return false;
+    }
     uint32_t count = const_cast<DirtyMaskingBuffer&>(_buffer).getIntAt(OffsetTrackCount);
     return count <= trackCapacity();
+}
+
+bool SuperBlock::fitsFile() const {
+    return isValid() && _offset + _firstPageOffset + static_cast<uint64_t>(_pageCount) * _pageSize <= _fileSize;
+}
+
+void SuperBlock::requireInsideFile(uint64_t offset, uint64_t length) const {
+    if (offset + length > _fileSize) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
 }
 
 bool SuperBlock::isAbleTo(int ability) const {
@@ -120,8 +138,21 @@ bool SuperBlock::isAbleTo(int ability) const {
     }
 }
 
+void SuperBlock::checkFormat(const FormatOptions& options, uint32_t pageCount) const {
+    uint32_t block = _ioBlockSize < 512 ? 512 : _ioBlockSize;
+    uint32_t size = options.pageSize;
+    if (size == 0 || size % SuperBlockSize != 0 || size % block != 0 || size / block < MinIOBlocksPerPage ||
+        size > MaxPageSize) {
+        throw TarsilException(QF_HERE, 3, "Invalid storage");
+    }
+    if (pageCount == 0 || _offset + FirstPageOffset + static_cast<uint64_t>(pageCount) * size > _fileSize) {
+        throw TarsilException(QF_HERE, 1, "Not enough space");
+    }
+}
+
 void SuperBlock::format(const FormatOptions& options, uint32_t pageCount, uint64_t nextItemID) {
     std::lock_guard<Mutex> lock(_mutex);
+    checkFormat(options, pageCount);
     _buffer.fillAt(0, 0, SuperBlockSize);
     _buffer.putAt(OffsetMagic, Magic, MagicLength);
     _buffer.putIntAt(OffsetVersion, CurrentVersion);
@@ -146,12 +177,28 @@ void SuperBlock::format(const FormatOptions& options, uint32_t pageCount, uint64
     decode();
 }
 
+void SuperBlock::writeImage(uint32_t length) {
+    requireInsideFile(_offset, length);
+    AIOContext::instance().write(_writeHandle, _image, _offset, length);
+}
+
 void SuperBlock::save() {
     std::lock_guard<Mutex> lock(_mutex);
     if (_buffer.isClean()) {
         return;
     }
-    AIOContext::instance().write(_writeHandle, _image, _offset, SuperBlockSize);
+    // Guards against a power cut that keeps this track list but not the pages it names.
+    AIOContext::instance().barrierIfPending(_writeHandle);
+    writeImage(SuperBlockSize);
+    _buffer.clearDirty();
+}
+
+void SuperBlock::saveJournaled() {
+    std::lock_guard<Mutex> lock(_mutex);
+    if (_buffer.isClean()) {
+        return;
+    }
+    writeImage(SuperBlockSize);
     _buffer.clearDirty();
 }
 
@@ -162,7 +209,11 @@ void SuperBlock::saveHeader() {
     }
     // The first 512 bytes, widened to one whole I/O block for devices with larger sectors.
     uint32_t length = _ioBlockSize < 512 ? 512 : (_ioBlockSize > SuperBlockSize ? SuperBlockSize : _ioBlockSize);
-    AIOContext::instance().write(_writeHandle, _image, _offset, length);
+    if (length > static_cast<uint32_t>(OffsetTrackListSequence)) {
+        // This block carries the track list: the same power cut as in save.
+        AIOContext::instance().barrierIfPending(_writeHandle);
+    }
+    writeImage(length);
 }
 
 void SuperBlock::clear() {
@@ -174,6 +225,7 @@ void SuperBlock::clear() {
     _buffer.clearDirty();
     _readHandle = -1;
     _writeHandle = -1;
+    _fileSize = 0;
     _loaded = false;
     _magicMatches = false;
     _version = 0;

@@ -16,7 +16,9 @@
 // checksum that every page carries, and the track list naming the first and last page
 // of every track. The image is always big-endian. Bytes read from the file are checked,
 // never trusted: a superblock that fails the checks is not valid and the storage does
-// not open. Track-list operations and save are serialised by the superblock's mutex;
+// not open; one whose pages do not all fit the file (a truncated storage) is valid for
+// reading only (`fitsFile`). No write through the superblock or its pages ever extends
+// the file. Track-list operations and save are serialised by the superblock's mutex;
 // field accessors take no lock (fields change only at format, open and through the
 // journal, under the storage's own serialisation of writes).
 class SuperBlock {
@@ -26,19 +28,33 @@ public:
     SuperBlock(const SuperBlock&) = delete;
     SuperBlock& operator=(const SuperBlock&) = delete;
 
-    // Reads the image at `offset` through `readHandle`; writes will go to `writeHandle`.
-    // A read error propagates as IOException.
+    // Reads the image at `offset` through `readHandle` and notes the file's size; writes
+    // will go to `writeHandle`. A read error propagates as IOException.
     void load(int readHandle, int writeHandle, uint64_t offset, uint32_t ioBlockSize);
-    // Magic, version at most 4, a page size that is a nonzero multiple of 4096, and a
-    // track count that fits its list.
+    // Magic, version at most 4, a page size that is a nonzero multiple of 4096 no larger
+    // than MaxPageSize and no larger than the file can hold, a first page after the
+    // superblock, and a track count that fits its list.
     bool isValid() const;
+    // Every page the superblock declares lies inside the file. A storage that fails this
+    // must not be opened for writing.
+    bool fitsFile() const;
     bool isAbleTo(int ability) const;
-    // A fresh image (see FormatOptions); the caller saves it.
+    // A fresh image (see FormatOptions); requires `load` first (the file's size and I/O
+    // block size), and the caller saves it. Refused, with the image unchanged: a page size
+    // that is not a multiple of 4096 and of the I/O block, is below MinIOBlocksPerPage I/O
+    // blocks or above MaxPageSize (TarsilException 3); no page, or more pages than the
+    // file holds (TarsilException 1).
     void format(const FormatOptions& options, uint32_t pageCount, uint64_t nextItemID);
-    // Writes the whole image when anything changed, then forgets the changes. Makes
-    // nothing durable by itself: callers that need it issue a barrier.
+    // Writes the whole image when anything changed, then forgets the changes. Ordered
+    // behind every earlier write of the file (a barrier first when any is pending), since
+    // the superblock names pages that must be on disk before it. Makes nothing durable
+    // by itself: callers that need the superblock durable issue a barrier after it.
     void save();
-    // Writes the first I/O block when anything changed; the changes stay recorded.
+    // As save, without the ordering barrier: only for changes that a durable journal
+    // record can undo, where the journal already orders them.
+    void saveJournaled();
+    // Writes the first I/O block when anything changed; the changes stay recorded. When
+    // the I/O block reaches the track list it is ordered as save is.
     void saveHeader();
     // Zeroes the image and forgets the handles (storage close).
     void clear();
@@ -70,6 +86,11 @@ public:
     int readHandle() const { return _readHandle; }
     int writeHandle() const { return _writeHandle; }
     uint64_t offset() const { return _offset; }
+    // The file's size when the superblock was loaded.
+    uint64_t fileSize() const { return _fileSize; }
+    // Throws TarsilException 4 when [offset, offset + length) does not lie inside the file:
+    // a write there would extend a fixed-size storage.
+    void requireInsideFile(uint64_t offset, uint64_t length) const;
 
     void setTimeStamp(const DateTime& utc, uint32_t basis);
 
@@ -106,6 +127,9 @@ public:
 private:
     void decode();
     void applyLegacyTrackList();
+    void checkFormat(const FormatOptions& options, uint32_t pageCount) const;
+    // Writes the first `length` bytes of the image; the mutex is held.
+    void writeImage(uint32_t length);
     uint32_t trackCapacity() const;
     int findIndex(const PageType& type);
     void writeTrackAt(int index, const TrackListItem& item);
@@ -117,6 +141,7 @@ private:
     int _readHandle = -1;
     int _writeHandle = -1;
     uint64_t _offset = 0;
+    uint64_t _fileSize = 0;
     uint32_t _ioBlockSize = 512;
 
     bool _magicMatches = false;

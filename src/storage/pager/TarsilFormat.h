@@ -47,9 +47,12 @@ inline constexpr uint32_t FirstPageOffset = 4096;
 // pageCount = (file size - FormatReserve) / pageSize.
 inline constexpr uint64_t FormatReserve = 8192;
 inline constexpr uint32_t DefaultPageSize = 524288;
-// The largest page a storage may declare. Pages live whole in memory and are addressed
-// with int offsets, so a larger value read from a damaged superblock must be refused.
-inline constexpr uint32_t MaxPageSize = 0x40000000;  // 1 GiB
+// The largest page a storage may declare: 32 times the default. Every page load takes a
+// block of this size from the memory pool, so a larger value read from a damaged
+// superblock must be refused rather than turned into gigabytes of allocations.
+inline constexpr uint32_t MaxPageSize = 16 * 1024 * 1024;
+// A page holds at least this many I/O blocks (its change mask has a bit per block).
+inline constexpr uint32_t MinIOBlocksPerPage = 8;
 
 // Page header (the storage's byte order).
 inline constexpr int PageHeaderSize = 128;

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "base/TarsilException.h"
 #include "storage/pager/FixedSizeFreePageAllocator.h"
 #include "storage/pager/TarsilAbility.h"
+#include "storage/pager/TarsilFormat.h"
 
 namespace {
 
@@ -235,4 +237,156 @@ TEST(SuperBlock, FormattedStorageReadsBackIdenticalInAnotherProcess) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(SuperBlock, DeclaredGeometryMustFitTheFileAndASaneBound) {
+    TempDir dir;
+    PagerFile file(dir, "g.strg", PageSize, 4);  // 8192 + 4 pages of 64 KiB
+    // One flipped bit in a 512 KiB page size: 1 GiB + 512 KiB, 16.5 MiB, 1.5 MiB.
+    EXPECT_FALSE(loadImage(file, bigEndianImage(4, 0x40080000u)).isValid());
+    EXPECT_FALSE(loadImage(file, bigEndianImage(4, 0x01080000u)).isValid());
+    EXPECT_FALSE(loadImage(file, bigEndianImage(4, 0x00180000u)).isValid());  // larger than the file
+    std::string overlapping = bigEndianImage(4, PageSize);
+    overlapping[0x042] = 0x02;  // firstPageOffset 512: page 1 would overwrite the superblock
+    overlapping[0x043] = 0x00;
+    EXPECT_FALSE(loadImage(file, overlapping).isValid());
+
+    // A file that could hold such a page: the bound alone refuses it.
+    std::string bigPath = dir.file("big.strg");
+    uint32_t tooLarge = TarsilFormat::MaxPageSize + 4096;
+    {
+        File big;
+        big.open(bigPath.c_str(), File::Read | File::Write | File::CreateNew);
+        big.truncate(8192 + 2 * tooLarge);  // sparse: nothing is written
+    }
+    PagerFile large(bigPath);
+    EXPECT_FALSE(loadImage(large, bigEndianImage(4, tooLarge)).isValid());
+    EXPECT_TRUE(loadImage(large, bigEndianImage(4, TarsilFormat::MaxPageSize)).isValid());
+
+    // A truncated storage: readable, but its pages do not all fit.
+    SuperBlock& truncated = loadImage(file, bigEndianImage(4, PageSize));  // declares 300 pages
+    EXPECT_TRUE(truncated.isValid());
+    EXPECT_FALSE(truncated.fitsFile());
+    file.format(PageSize);
+    EXPECT_TRUE(file.superBlock.fitsFile());
+}
+
+TEST(SuperBlock, FormatRefusesPageSizesAndCountsTheDeviceAndFileCannotCarry) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", PageSize, 4);
+    auto refusedWith = [&](uint32_t ioBlock, uint32_t pageSize, uint32_t pageCount) {
+        file.superBlock.load(file.readHandle, file.writeHandle, 0, ioBlock);
+        FormatOptions options;
+        options.pageSize = pageSize;
+        try {
+            file.superBlock.format(options, pageCount, 1);
+        } catch (const TarsilException& e) {
+            EXPECT_FALSE(file.superBlock.isValid()) << "a refused format changed the image";
+            return e.errorCode();
+        }
+        return 0;
+    };
+    EXPECT_EQ(refusedWith(512, 6000, 4), 3);
+    EXPECT_EQ(refusedWith(512, 0, 4), 3);
+    EXPECT_EQ(refusedWith(512, 2048, 4), 3);                         // not whole 4096s
+    EXPECT_EQ(refusedWith(4096, 16384, 4), 3);                       // four I/O blocks
+    EXPECT_EQ(refusedWith(512, TarsilFormat::MaxPageSize * 2, 1), 3);
+    EXPECT_EQ(refusedWith(512, PageSize, 5), 1);                     // one page more than the file holds
+    EXPECT_EQ(refusedWith(512, PageSize, 0), 1);
+    EXPECT_EQ(refusedWith(512, 4096, 64), 0);                        // eight 512-byte blocks
+    EXPECT_EQ(refusedWith(4096, 32768, 8), 0);
+    EXPECT_EQ(refusedWith(512, PageSize, 4), 0);
+    EXPECT_TRUE(file.superBlock.isValid());
+}
+
+TEST(SuperBlock, SetTrackLastWritesAChangeOfPageOrChecksumAlone) {
+    TempDir dir;
+    PagerFile file(dir, "l.strg", PageSize, 4);
+    file.format(PageSize);
+    SuperBlock& sb = file.superBlock;
+    sb.registerTrack(PageType::Media, BitMask32(0xFFFFFFFF), 3, 33);
+    sb.save();
+
+    sb.setTrackLast(PageType::Media, 3, 34);  // the page was re-initialised in place
+    EXPECT_TRUE(sb.isDirty());
+    sb.save();
+    sb.setTrackLast(PageType::Media, 4, 34);  // same checksum, another page
+    EXPECT_TRUE(sb.isDirty());
+    sb.save();
+    file.close();
+
+    PagerFile reopened(file.path);
+    reopened.load();
+    TrackListItem media;
+    ASSERT_TRUE(reopened.superBlock.findTrack(PageType::Media, media));
+    EXPECT_EQ(media.lastPage(), 4u);
+    EXPECT_EQ(media.lastPageChecksum(), 34u);
+    EXPECT_EQ(media.firstPage(), 3u);
+    EXPECT_EQ(media.firstPageChecksum(), 33u);
+    EXPECT_EQ(media.flags().value(), 0xFFFFFFFFu);
+}
+
+TEST(SuperBlock, FormattedTrackListNeverReachesTheDiskBeforeTheListPage) {
+    constexpr uint32_t Seeds = 10;
+    uint32_t cuts = 0;
+    // Cut at every write, then at every barrier, of: list page format, superblock save,
+    // and the barrier that ends the format.
+    for (int atBarrier = 0; atBarrier < 2; ++atBarrier) {
+        for (uint64_t cut = 1;; ++cut) {
+            bool workloadDone = false;
+            for (uint32_t seed = 1; seed <= Seeds && !workloadDone; ++seed) {
+                TempDir dir;
+                std::string path;
+                uint32_t checksum = 0;
+                uint32_t listChecksum = 0;
+                {
+                    PagerFile file(dir, "o.strg", 4096, 64);
+                    path = file.path;
+                    PlanScope scope;
+                    if (atBarrier != 0) {
+                        scope.plan.cutPowerAtBarrier(cut, seed);
+                    } else {
+                        scope.plan.cutPowerAtWrite(cut, seed);
+                    }
+                    file.format(4096);
+                    FixedSizeFreePageAllocator allocator;
+                    allocator.format(file.superBlock, file.cache);
+                    file.superBlock.save();
+                    AIOContext::instance().barrier(file.writeHandle);
+                    checksum = file.superBlock.checksum();
+                    listChecksum = allocator.page()->checksum();
+                    workloadDone = !scope.plan.powerIsCut();
+                }
+                if (workloadDone) {
+                    break;
+                }
+                ++cuts;
+                PagerFile after(path);
+                after.load();
+                // A superblock that did not reach the disk, or reached it torn without its
+                // track list, leaves a storage to format again. One that names the list
+                // page must find it whole.
+                TrackListItem free;
+                if (!after.superBlock.isValid() || !after.superBlock.findTrack(PageType::FreePageList, free) ||
+                    free.lastPage() != 1 || free.lastPageChecksum() != listChecksum) {
+                    continue;
+                }
+                ASSERT_EQ(after.superBlock.checksum(), checksum);
+                FixedSizeFreePageAllocator allocator;
+                try {
+                    allocator.init(after.superBlock, after.cache, true);
+                } catch (const TarsilException&) {
+                    ADD_FAILURE() << "the superblock names a list page that is not on disk; cut at "
+                                  << (atBarrier ? "barrier " : "write ") << cut << ", seed " << seed;
+                    continue;
+                }
+                EXPECT_EQ(allocator.freePageCount(), 63u);
+            }
+            if (workloadDone) {
+                break;
+            }
+        }
+    }
+    std::printf("format ordering: %u power cuts\n", cuts);
+    EXPECT_GE(cuts, 6u * Seeds);
 }
