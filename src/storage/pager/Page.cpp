@@ -1,6 +1,7 @@
 #include "storage/pager/Page.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/SystemException.h"
 #include "base/TarsilException.h"
@@ -78,11 +79,19 @@ void Page::resetHeader() {
 
 void Page::init(const PageType& type, uint32_t pageNumber, uint32_t itemSize, uint32_t previous,
                 uint32_t previousChecksum, IPageInitializer* initializer) {
+    if (!_superBlock.isPageNumber(pageNumber)) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
     release();
-    _data = static_cast<uint8_t*>(MemoryPool::allocate(_superBlock.pageSize()));
+    uint32_t pageSize = _superBlock.pageSize();
+    _data = static_cast<uint8_t*>(MemoryPool::allocate(pageSize));
+    // The block was some other page's, possibly of another storage: none of it may reach
+    // this page on disk.
+    std::memset(_data, 0, pageSize);
     _pageNumber = pageNumber;
     _isCopy = false;
     _readOnly = false;
+    _unsaved = false;
     wrap(false);
     resetHeader();
     uint32_t checksum;
@@ -96,17 +105,17 @@ void Page::init(const PageType& type, uint32_t pageNumber, uint32_t itemSize, ui
     setType(type);
     setItemSize(itemSize);
     setSuperChecksum(_superBlock.checksum());
-    if (initializer != nullptr) {
-        try {
+    try {
+        if (initializer != nullptr) {
             initializer->initialize(*this);
-        } catch (...) {
-            // The block is not the cache's yet: it would never find its way back to the pool.
-            MemoryPool::free(_data);
-            _data = nullptr;
-            throw;
         }
+        _cache.allocate(pageNumber, _data, *this);
+    } catch (...) {
+        // The block is not the cache's: it would never find its way back to the pool.
+        MemoryPool::free(_data);
+        _data = nullptr;
+        throw;
     }
-    _cache.allocate(pageNumber, _data, *this);
 }
 
 void Page::reset() {
@@ -126,6 +135,9 @@ void Page::load(uint32_t pageNumber, bool readOnly) {
 }
 
 void Page::loadHeader(uint32_t pageNumber, bool readOnly) {
+    if (!_superBlock.isPageNumber(pageNumber)) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
     release();
     uint8_t* block = static_cast<uint8_t*>(MemoryPool::allocate(ioBlockSize()));
     int handle = readOnly ? _superBlock.readHandle() : _superBlock.writeHandle();
@@ -149,58 +161,75 @@ void Page::release() {
     }
     if (_headerOnly) {
         MemoryPool::free(_data);
+    } else if (hasUnsavedChanges()) {
+        _cache.discard(_pageNumber, _data, _isCopy);
     } else {
         _cache.release(_pageNumber, _data, _isCopy);
     }
     _data = nullptr;
     _headerOnly = false;
+    _unsaved = false;
 }
 
-void Page::writeRange(uint32_t offset, uint32_t length) {
+void Page::discard() {
+    if (_data != nullptr) {
+        _unsaved = true;
+    }
+    release();
+    _buffer.clearDirty();
+}
+
+uint64_t Page::writeRange(uint32_t offset, uint32_t length) {
     if (_readOnly || length == 0) {
-        return;
+        return 0;
     }
     // Direct I/O moves whole device blocks only.
     uint32_t block = ioBlockSize();
     uint32_t end = std::min(_superBlock.pageSize(), (offset + length + block - 1) / block * block);
     offset = offset / block * block;
-    AIOContext::instance().write(_superBlock.writeHandle(), _data + offset, _superBlock.pageOffset(_pageNumber) + offset,
-                                 end - offset);
+    uint64_t fileOffset = _superBlock.pageOffset(_pageNumber) + offset;
+    _superBlock.requireInsideFile(fileOffset, end - offset);
+    return AIOContext::instance().write(_superBlock.writeHandle(), _data + offset, fileOffset, end - offset);
+}
+
+void Page::writeData(uint32_t offset, uint32_t length, bool wholePage) {
+    _cache.noteDataWrite(_pageNumber, writeRange(offset, length), wholePage);
 }
 
 void Page::writeHeaderBlock() {
+    if (_readOnly) {
+        return;
+    }
+    _cache.makeDataDurable(_pageNumber);
     writeRange(0, ioBlockSize());
+    if (_headerOnly) {
+        // Written from memory the cache does not hold: its images of the page are stale.
+        _cache.invalidate(_pageNumber);
+    }
 }
 
-void Page::barrier() {
-    if (!_readOnly) {
-        AIOContext::instance().barrier(_superBlock.writeHandle());
-        _dataUnbarriered = false;
+void Page::finishWriteBack() {
+    if (_readOnly && !_buffer.isClean()) {
+        _unsaved = true;
     }
+    _buffer.clearDirty();
 }
 
 void Page::save() {
     _cache.beforeWrite(*this, false);
     if (!_headerOnly) {
         uint32_t block = ioBlockSize();
-        writeRange(block, _superBlock.pageSize() - block);
-        // A power cut must never leave a header on disk whose data is not.
-        barrier();
-    } else if (_dataUnbarriered) {
-        barrier();
+        writeData(block, _superBlock.pageSize() - block, true);
     }
     writeHeaderBlock();
-    _buffer.clearDirty();
+    finishWriteBack();
     _cache.afterWrite(*this, false);
 }
 
 void Page::saveHeader() {
     _cache.beforeWrite(*this, true);
-    if (_dataUnbarriered) {
-        barrier();
-    }
     writeHeaderBlock();
-    _buffer.clearDirty();
+    finishWriteBack();
     _cache.afterWrite(*this, true);
 }
 
@@ -215,7 +244,6 @@ void Page::syncSaveDirty() {
     _cache.beforeWrite(*this, false);
     uint32_t block = ioBlockSize();
     bool headerDirty = false;
-    bool dataWritten = false;
     for (const DirtyRange& range : _buffer.dirtyRanges()) {
         uint32_t start = static_cast<uint32_t>(range.offset);
         uint32_t end = start + static_cast<uint32_t>(range.length);
@@ -224,22 +252,15 @@ void Page::syncSaveDirty() {
             start = block;
         }
         if (!_headerOnly && end > start) {
-            writeRange(start, end - start);
-            dataWritten = true;
+            writeData(start, end - start, false);
         }
-    }
-    if (dataWritten && !_readOnly) {
-        _dataUnbarriered = true;
     }
     if (headerDirty) {
-        if (_dataUnbarriered) {
-            // The header may describe the data just written, or data an earlier write-back
-            // left without a barrier: it goes last, behind one.
-            barrier();
-        }
+        // The header may describe the data just written, or data an earlier write-back
+        // left without a barrier: it goes last, behind one when needed.
         writeHeaderBlock();
     }
-    _buffer.clearDirty();
+    finishWriteBack();
     _cache.afterWrite(*this, false);
 }
 

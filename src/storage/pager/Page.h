@@ -17,7 +17,15 @@ class SuperBlock;
 //
 // Every write path puts the header block on disk after the data blocks it describes,
 // with a durability barrier between them: after a power cut a header never describes
-// data that did not reach the disk.
+// data that did not reach the disk. The page cache remembers the data written per page
+// of the file, so this holds also when the header goes out through another Page object
+// than the data did; after a failed barrier lost a page's data, no header of that page
+// is written (IOException) until the whole page has been written again. No write extends
+// the file (TarsilException 4).
+//
+// New content (`init`) starts as zeros: a recycled pool block never carries bytes of the
+// page, or storage, that used it before. A page released with changes it has not saved
+// is discarded, never shown to later readers.
 //
 // A Page object belongs to one thread. Its mutex guards the page memory while the
 // owning writer changes it and the cache copies it for a reader; take it around changes
@@ -34,8 +42,9 @@ public:
 
     virtual uint32_t itemOffset(uint32_t index);
     virtual uint32_t dataEnd();
-    // New content for `pageNumber`: a fresh block, a reset header with a new random
-    // checksum. Nothing is written to the file.
+    // New content for `pageNumber`: a zeroed block, a reset header with a new random
+    // checksum. Nothing is written to the file. A page number outside 1..pageCount is
+    // refused (TarsilException 4).
     virtual void init(const PageType& type, uint32_t pageNumber, uint32_t itemSize, uint32_t previous,
                       uint32_t previousChecksum, IPageInitializer* initializer = nullptr);
     virtual void reset();
@@ -50,8 +59,15 @@ public:
     // Only the blocks that changed; data first, barrier, header last.
     virtual void syncSaveDirty();
     virtual void saveHeader();
-    // Gives the block back (to the cache, or the pool for a header-only page).
+    // Gives the block back (to the cache, or the pool for a header-only page). Unsaved
+    // changes are discarded with it.
     void release();
+    // Gives the block back and throws its changes away, also those a read-only page was
+    // not allowed to save: the next load sees the page as it is on disk. For a change that
+    // is abandoned (a rolled-back transaction).
+    void discard();
+    // The page memory holds changes that are not on disk.
+    bool hasUnsavedChanges() const { return _unsaved || !_buffer.isClean(); }
 
     PageType type();
     void setType(const PageType& type);
@@ -110,9 +126,12 @@ protected:
 
 private:
     void wrap(bool headerOnly);
-    void writeRange(uint32_t offset, uint32_t length);
+    // Returns the write's ticket (0 when nothing was written).
+    uint64_t writeRange(uint32_t offset, uint32_t length);
+    void writeData(uint32_t offset, uint32_t length, bool wholePage);
     void writeHeaderBlock();
-    void barrier();
+    // After a write-back: the changes are on disk, or (read-only) dropped.
+    void finishWriteBack();
     uint32_t ioBlockSize() const;
 
     uint32_t _pageNumber = 0;
@@ -124,6 +143,6 @@ private:
     bool _readOnly = false;
     bool _isCopy = false;
     bool _headerOnly = false;
-    // Data blocks were written after the last barrier: the next header write needs one.
-    bool _dataUnbarriered = false;
+    // Changes were dropped by a read-only write-back: the memory no longer matches the disk.
+    bool _unsaved = false;
 };

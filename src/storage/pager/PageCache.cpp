@@ -1,24 +1,46 @@
 #include "storage/pager/PageCache.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
-#include "base/SystemException.h"
+#include "base/IOException.h"
+#include "base/TarsilException.h"
 #include "base/Trace.h"
 #include "storage/aio/AIOContext.h"
 #include "storage/pager/MemoryPool.h"
 #include "storage/pager/Page.h"
 #include "storage/pager/SuperBlock.h"
 
+namespace {
+
+// Data-write records kept before the durable ones are swept out.
+constexpr size_t DataWriteSweepSize = 64;
+
+}  // namespace
+
 PageCache::~PageCache() {
-    clear();
+    std::lock_guard<Mutex> lock(_mutex);
+    for (auto& [page, entry] : _active) {
+        MemoryPool::free(entry.block);
+    }
+    for (auto& [page, entry] : _overwritten) {
+        MemoryPool::free(entry.block);
+    }
+    for (auto& [page, block] : _recent) {
+        MemoryPool::free(block);
+    }
+    for (auto& [block, holders] : _detached) {
+        MemoryPool::free(block);
+    }
 }
 
 void PageCache::bind(SuperBlock& superBlock, IPageCacheMonitor* monitor) {
     std::lock_guard<Mutex> lock(_mutex);
     _superBlock = &superBlock;
     _monitor = monitor;
+    _dataWrites.clear();
 }
 
 void* PageCache::newBlock(uint32_t size) {
@@ -29,6 +51,12 @@ void PageCache::freeBlock(void* block) {
     MemoryPool::free(block);
 }
 
+void PageCache::checkPageNumber(uint32_t pageNumber) const {
+    if (_superBlock == nullptr || !_superBlock->isPageNumber(pageNumber)) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
+}
+
 void PageCache::readPage(uint32_t pageNumber, void* block, bool forWriter) {
     int handle = forWriter ? _superBlock->writeHandle() : _superBlock->readHandle();
     AIOContext::instance().read(handle, block, _superBlock->pageOffset(pageNumber), _superBlock->pageSize());
@@ -36,6 +64,9 @@ void PageCache::readPage(uint32_t pageNumber, void* block, bool forWriter) {
 
 void* PageCache::copyOf(const Entry& entry, void* into) {
     std::lock_guard<Mutex> pageLock(entry.writer->mutex());
+    if (_copyHook) {
+        _copyHook();
+    }
     std::memcpy(into, entry.block, _superBlock->pageSize());
     return into;
 }
@@ -83,6 +114,7 @@ void PageCache::keepRecent(uint32_t pageNumber, void* block) {
 
 void PageCache::allocate(uint32_t pageNumber, void* block, Page& writer) {
     std::lock_guard<Mutex> lock(_mutex);
+    checkPageNumber(pageNumber);
     if (void* old = takeRecent(pageNumber)) {
         MemoryPool::free(old);
     }
@@ -92,6 +124,7 @@ void PageCache::allocate(uint32_t pageNumber, void* block, Page& writer) {
 void* PageCache::fetch(uint32_t pageNumber, bool& isCopy, Page* writer) {
     isCopy = false;
     std::unique_lock<Mutex> lock(_mutex);
+    checkPageNumber(pageNumber);
     auto found = _active.find(pageNumber);
     if (found != _active.end()) {
         if (writer == nullptr) {
@@ -103,6 +136,8 @@ void* PageCache::fetch(uint32_t pageNumber, bool& isCopy, Page* writer) {
             ++found->second.refCount;
             return found->second.block;
         }
+        // Another holder's block is not this writer's to change: a fresh image of the
+        // page as saved.
         void* block = MemoryPool::allocate(_superBlock->pageSize());
         try {
             readPage(pageNumber, block, true);
@@ -152,12 +187,7 @@ void* PageCache::fetch(uint32_t pageNumber, bool& isCopy, Page* writer) {
     return fresh;
 }
 
-void PageCache::release(uint32_t pageNumber, void* block, bool isCopy) {
-    if (isCopy) {
-        MemoryPool::free(block);
-        return;
-    }
-    std::lock_guard<Mutex> lock(_mutex);
+bool PageCache::dropRetired(uint32_t pageNumber, void* block) {
     auto range = _overwritten.equal_range(pageNumber);
     for (auto it = range.first; it != range.second; ++it) {
         if (it->second.block == block) {
@@ -166,13 +196,32 @@ void PageCache::release(uint32_t pageNumber, void* block, bool isCopy) {
                 MemoryPool::free(block);
                 QF_TRACE("PageCache::release() OVERWRITE CACHED page #%u released", pageNumber);
             }
-            return;
+            return true;
         }
+    }
+    auto detached = _detached.find(block);
+    if (detached != _detached.end()) {
+        if (--detached->second <= 0) {
+            _detached.erase(detached);
+            MemoryPool::free(block);
+        }
+        return true;
+    }
+    return false;
+}
+
+void PageCache::release(uint32_t pageNumber, void* block, bool isCopy) {
+    if (isCopy) {
+        MemoryPool::free(block);
+        return;
+    }
+    std::lock_guard<Mutex> lock(_mutex);
+    if (dropRetired(pageNumber, block)) {
+        return;
     }
     auto found = _active.find(pageNumber);
     if (found == _active.end() || found->second.block != block) {
-        // Not a block of this cache (any more): the cache was cleared under the holder.
-        return;
+        return;  // not a block of this cache
     }
     if (--found->second.refCount <= 0) {
         _active.erase(found);
@@ -180,9 +229,99 @@ void PageCache::release(uint32_t pageNumber, void* block, bool isCopy) {
     }
 }
 
+void PageCache::discard(uint32_t pageNumber, void* block, bool isCopy) {
+    if (isCopy) {
+        MemoryPool::free(block);
+        return;
+    }
+    std::lock_guard<Mutex> lock(_mutex);
+    if (dropRetired(pageNumber, block)) {
+        return;
+    }
+    auto found = _active.find(pageNumber);
+    if (found == _active.end() || found->second.block != block) {
+        return;
+    }
+    Entry entry = found->second;
+    _active.erase(found);
+    if (--entry.refCount <= 0) {
+        MemoryPool::free(block);
+    } else {
+        entry.writer = nullptr;
+        _overwritten.emplace(pageNumber, entry);  // its other holders keep what they see
+    }
+}
+
+void PageCache::invalidate(uint32_t pageNumber) {
+    std::lock_guard<Mutex> lock(_mutex);
+    if (void* stale = takeRecent(pageNumber)) {
+        MemoryPool::free(stale);
+    }
+    auto found = _active.find(pageNumber);
+    if (found != _active.end() && found->second.writer == nullptr) {
+        _overwritten.emplace(pageNumber, found->second);
+        _active.erase(found);
+    }
+}
+
 bool PageCache::isOverwritten(uint32_t pageNumber) {
     std::lock_guard<Mutex> lock(_mutex);
     return _overwritten.count(pageNumber) > 0;
+}
+
+void PageCache::noteDataWrite(uint32_t pageNumber, uint64_t ticket, bool wholePage) {
+    if (ticket == 0) {
+        return;
+    }
+    std::lock_guard<Mutex> lock(_mutex);
+    DataWrite& record = _dataWrites[pageNumber];
+    // A partial write leaves earlier lost blocks lost; only a whole page replaces them.
+    bool earlierLost = !wholePage && (record.lost || AIOContext::instance().isLost(_superBlock->writeHandle(), record.ticket));
+    record.ticket = ticket;
+    record.lost = earlierLost;
+    if (_dataWrites.size() > DataWriteSweepSize) {
+        forgetDurableDataWrites();
+    }
+}
+
+void PageCache::forgetDurableDataWrites() {
+    AIOContext& io = AIOContext::instance();
+    int handle = _superBlock->writeHandle();
+    for (auto it = _dataWrites.begin(); it != _dataWrites.end();) {
+        if (!it->second.lost && io.isDurable(handle, it->second.ticket)) {
+            it = _dataWrites.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void PageCache::makeDataDurable(uint32_t pageNumber) {
+    DataWrite record;
+    int handle;
+    {
+        std::lock_guard<Mutex> lock(_mutex);
+        auto found = _dataWrites.find(pageNumber);
+        if (found == _dataWrites.end()) {
+            return;
+        }
+        record = found->second;
+        handle = _superBlock->writeHandle();
+    }
+    AIOContext& io = AIOContext::instance();
+    if (record.lost || io.isLost(handle, record.ticket)) {
+        throw IOException(QF_HERE, EIO, handle, _superBlock->pageOffset(pageNumber), _superBlock->pageSize());
+    }
+    if (!io.isDurable(handle, record.ticket)) {
+        // Guards against a power cut that keeps the header about to be written but not
+        // the data it describes.
+        io.barrier(handle);
+    }
+    std::lock_guard<Mutex> lock(_mutex);
+    auto found = _dataWrites.find(pageNumber);
+    if (found != _dataWrites.end() && found->second.ticket == record.ticket && !found->second.lost) {
+        _dataWrites.erase(found);
+    }
 }
 
 void PageCache::beforeWrite(Page& page, bool headerOnly) {
@@ -199,11 +338,13 @@ void PageCache::afterWrite(Page& page, bool headerOnly) {
 
 void PageCache::clear() {
     std::lock_guard<Mutex> lock(_mutex);
+    // Held blocks stay valid for their holders; freeing them here would hand a reader's
+    // memory to the next allocation.
     for (auto& [page, entry] : _active) {
-        MemoryPool::free(entry.block);
+        _detached[entry.block] += entry.refCount;
     }
     for (auto& [page, entry] : _overwritten) {
-        MemoryPool::free(entry.block);
+        _detached[entry.block] += entry.refCount;
     }
     for (auto& [page, block] : _recent) {
         MemoryPool::free(block);
@@ -228,4 +369,9 @@ bool PageCache::isRecent(uint32_t pageNumber) {
 std::vector<uint32_t> PageCache::recentPages() {
     std::lock_guard<Mutex> lock(_mutex);
     return {_recentOrder.begin(), _recentOrder.end()};
+}
+
+void PageCache::setCopyHook(std::function<void()> hook) {
+    std::lock_guard<Mutex> lock(_mutex);
+    _copyHook = std::move(hook);
 }

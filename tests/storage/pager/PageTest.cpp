@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "PagerFixture.h"
@@ -258,4 +261,208 @@ TEST(CircularPage, RingWrapsAtCapacityAndEmptiesToAResetHeader) {
     ring.setItemSize(0);  // as a damaged header would say
     EXPECT_EQ(ring.capacity(), 0u);
     EXPECT_FALSE(ring.isConsistent());
+}
+
+namespace {
+
+// A page whose header and data are recognisable on disk: item count `round`, every data
+// byte `round`.
+void fillPage(Page& page, uint8_t round) {
+    page.setItemCount(round);
+    page.buffer().fillAt(Page::IndexData, round, PageSize - Page::IndexData);
+}
+
+// The item count in page `number`'s header on disk, and whether its data bytes all read
+// `fill`.
+uint32_t headerCountOnDisk(PagerFile& file, uint32_t number) {
+    std::string header = pageBytes(file, number, 0, 128);
+    uint32_t count;
+    std::memcpy(&count, header.data() + 0x14, 4);  // a little-endian host formatted it
+    return count;
+}
+
+bool dataOnDiskIs(PagerFile& file, uint32_t number, uint8_t fill) {
+    uint32_t block = file.superBlock.ioBlockSize();
+    std::string data = pageBytes(file, number, block, PageSize - block);
+    return data == std::string(data.size(), static_cast<char>(fill));
+}
+
+uint32_t sweepLimit(uint32_t normal) {
+    const char* text = std::getenv("QUILLFEN_LONG_SWEEP");
+    return text != nullptr && std::atoi(text) > 0 ? normal * 10 : normal;
+}
+
+}  // namespace
+
+TEST(Page, WholePageSavesNeverLeaveAHeaderWithoutItsDataAfterAPowerCut) {
+    constexpr uint32_t Seeds = 10;
+    uint32_t cuts = 0;
+    for (uint64_t cut = 1;; ++cut) {
+        bool workloadDone = false;
+        for (uint32_t seed = 1; seed <= sweepLimit(Seeds); ++seed) {
+            TempDir dir;
+            PagerFile file(dir, "p.strg", PageSize, 8);
+            file.format(PageSize);
+            PlanScope scope;
+            scope.plan.cutPowerAtWrite(cut, seed);
+            // Three whole pages, then a write that has nothing to do with them.
+            for (uint32_t number = 2; number <= 4; ++number) {
+                Page page(file.superBlock, file.cache);
+                page.init(PageType::Media, number, 16, 0, 0);
+                fillPage(page, static_cast<uint8_t>(number));
+                page.save();
+            }
+            Page other(file.superBlock, file.cache);
+            other.init(PageType::Media, 6, 16, 0, 0);
+            other.buffer().fillAt(Page::IndexData + 4096, 'x', 4096);
+            other.syncSaveDirty();
+            workloadDone = !scope.plan.powerIsCut();
+            if (workloadDone) {
+                break;
+            }
+            ++cuts;
+            for (uint32_t number = 2; number <= 4; ++number) {
+                if (headerCountOnDisk(file, number) == number) {
+                    EXPECT_TRUE(dataOnDiskIs(file, number, static_cast<uint8_t>(number)))
+                        << "page " << number << ": header on disk without its data, cut at write " << cut
+                        << ", seed " << seed;
+                }
+            }
+        }
+        if (workloadDone) {
+            break;
+        }
+    }
+    std::printf("whole-page saves: %u power cuts\n", cuts);
+    EXPECT_GE(cuts, 7u * Seeds);
+}
+
+TEST(Page, HeaderWrittenThroughAnotherPageObjectWaitsForTheDataOfThatPage) {
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+        TempDir dir;
+        PagerFile file(dir, "p.strg", PageSize, 8);
+        file.format(PageSize);
+        uint32_t block = file.superBlock.ioBlockSize();
+        {
+            Page page(file.superBlock, file.cache);
+            page.init(PageType::Media, 2, 16, 0, 0);
+            page.save();
+        }
+        AIOContext::instance().barrier(file.writeHandle);
+
+        PlanScope scope;
+        Page track(file.superBlock, file.cache);
+        track.loadForWrite(2);
+        track.buffer().fillAt(3 * block, 'd', block);
+        track.syncSaveDirty();  // data only: the header goes through the journal's page
+        Page journal(file.superBlock, file.cache);
+        journal.loadHeaderForWrite(2);
+        journal.setItemCount(1);
+        journal.saveHeader();
+        scope.plan.cutPowerAtWrite(scope.plan.writeCount() + 1, seed);
+        Page other(file.superBlock, file.cache);
+        other.init(PageType::Media, 5, 16, 0, 0);
+        other.syncSaveDirty();
+        ASSERT_TRUE(scope.plan.powerIsCut());
+        if (headerCountOnDisk(file, 2) == 1) {
+            EXPECT_EQ(pageBytes(file, 2, 3 * block, block), std::string(block, 'd')) << "seed " << seed;
+        }
+    }
+}
+
+TEST(Page, AfterAFailedBarrierNoHeaderClaimsTheDataItLost) {
+    TempDir dir;
+    PagerFile file(dir, "p.strg", PageSize, 8);
+    file.format(PageSize);
+    uint32_t block = file.superBlock.ioBlockSize();
+    PlanScope scope;
+
+    // The barrier inside the save fails: the header is not written and the page keeps
+    // its changes, so that a second save writes the data again.
+    Page page(file.superBlock, file.cache);
+    page.init(PageType::Media, 2, 16, 0, 0);
+    fillPage(page, 7);
+    scope.plan.failBarrier(1);
+    EXPECT_THROW(page.save(), IOException);
+    EXPECT_EQ(scope.plan.writeCount(), 1u);
+    EXPECT_TRUE(page.hasUnsavedChanges());
+    page.save();
+    EXPECT_EQ(scope.plan.writeCount(), 3u);
+    EXPECT_EQ(headerCountOnDisk(file, 2), 7u);
+
+    // Data written back alone, then a barrier of the file fails: a header of that page,
+    // through any Page object, would describe data that may be gone.
+    page.buffer().fillAt(4 * block, 'e', block);
+    page.syncSaveDirty();
+    scope.plan.failBarrier(scope.plan.barrierCount() + 1);
+    EXPECT_THROW(AIOContext::instance().barrier(file.writeHandle), IOException);
+    AIOContext::instance().barrier(file.writeHandle);  // a later barrier brings nothing back
+    uint64_t writes = scope.plan.writeCount();
+    Page header(file.superBlock, file.cache);
+    header.loadHeaderForWrite(2);
+    header.setItemCount(8);
+    EXPECT_THROW(header.saveHeader(), IOException);
+    page.setItemCount(8);
+    EXPECT_THROW(page.syncSaveDirty(), IOException);
+    EXPECT_EQ(scope.plan.writeCount(), writes);
+    EXPECT_EQ(headerCountOnDisk(file, 2), 7u);
+
+    // Writing the whole page again is what makes its header writable again.
+    page.save();
+    EXPECT_EQ(headerCountOnDisk(file, 2), 8u);
+    header.saveHeader();
+}
+
+TEST(Page, NewContentIsZerosWhateverTheRecycledBlockHeld) {
+    TempDir dir;
+    PagerFile file(dir, "p.strg", PageSize, 8);
+    file.format(PageSize);
+    // Leave a block full of another page's bytes on the pool's free list.
+    void* used = MemoryPool::allocate(PageSize);
+    std::memset(used, 0xEE, MemoryPool::blockSize(used));
+    MemoryPool::free(used);
+
+    Page page(file.superBlock, file.cache);
+    page.init(PageType::Media, 3, 16, 0, 0);
+    ASSERT_EQ(static_cast<void*>(page.data()), used);
+    page.writeItem(0, FreePageListItem(0x01010101, 0x02020202));
+    page.save();
+
+    std::string image = pageBytes(file, 3, 0, PageSize);
+    EXPECT_EQ(image.substr(0x34, 8), std::string(8, '\0'));   // reserved header bytes
+    EXPECT_EQ(image.substr(0x54, 44), std::string(44, '\0'));
+    EXPECT_EQ(image.substr(128, 8), std::string("\x01\x01\x01\x01\x02\x02\x02\x02", 8));
+    EXPECT_EQ(image.find('\xEE'), std::string::npos);
+    EXPECT_EQ(image.substr(136), std::string(PageSize - 136, '\0'));
+}
+
+TEST(Page, NoWriteReachesBeyondTheEndOfTheFile) {
+    TempDir dir;
+    PagerFile file(dir, "p.strg", PageSize, 8);
+    file.format(PageSize);
+    file.superBlock.save();
+    file.close();
+    // Only five of the eight pages are left.
+    uint64_t size = 4096 + 5ull * PageSize;
+    {
+        File truncated;
+        truncated.open(file.path.c_str(), File::Read | File::Write);
+        truncated.truncate(static_cast<uint32_t>(size));
+    }
+    file.open();
+    file.load();
+    ASSERT_TRUE(file.superBlock.isValid());  // still readable
+    EXPECT_FALSE(file.superBlock.fitsFile());
+
+    Page page(file.superBlock, file.cache);
+    page.init(PageType::Media, 7, 16, 0, 0);
+    EXPECT_THROW(page.save(), TarsilException);
+    page.reset();
+    page.init(PageType::Media, 6, 16, 0, 0);
+    page.setItemCount(1);
+    EXPECT_THROW(page.syncSaveDirty(), TarsilException);
+    page.reset();
+    EXPECT_EQ(File::size(file.path.c_str()), size);
+    page.loadForRead(7);  // reading is harmless: what is missing reads as zeros
+    EXPECT_EQ(page.itemCount(), 0u);
 }
