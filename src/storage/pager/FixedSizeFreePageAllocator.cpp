@@ -1,29 +1,70 @@
 #include "storage/pager/FixedSizeFreePageAllocator.h"
 
+#include <vector>
+
 #include "base/TarsilException.h"
 #include "base/Trace.h"
 #include "storage/pager/SuperBlock.h"
+#include "storage/pager/TarsilAbility.h"
 #include "storage/pager/TarsilFormat.h"
 #include "storage/pager/TrackListItem.h"
+
+namespace {
+
+// The first and last page of every track: pages that hold data, whatever a damaged list
+// says.
+std::vector<uint32_t> trackEnds(SuperBlock& superBlock) {
+    std::vector<uint32_t> pages;
+    uint32_t count = superBlock.trackCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        TrackListItem item;
+        if (superBlock.trackAt(i, item)) {
+            pages.push_back(item.firstPage());
+            pages.push_back(item.lastPage());
+        }
+    }
+    return pages;
+}
+
+}  // namespace
 
 void FixedSizeFreePageAllocator::init(SuperBlock& superBlock, PageCache& cache, bool writable) {
     reset();
     _page = std::make_unique<FreePageListPage>(superBlock, cache);
     TrackListItem track;
     bool registered = superBlock.findTrack(PageType::FreePageList, track);
+    if (writable) {
+        // Pages beyond the end of the file would be handed out and written, growing it.
+        if (!superBlock.fitsFile()) {
+            throw TarsilException(QF_HERE, 4, "Storage corrupted");
+        }
+        // From version 3 on the list is always a track. Without a usable one the storage
+        // would open with no free page, and its next write would overwrite the oldest
+        // recording to make room.
+        bool listIsTrack = superBlock.isAbleTo(TarsilAbility::SingleTrackList);
+        if (listIsTrack && (!registered || !superBlock.isPageNumber(track.firstPage()) ||
+                            !superBlock.isPageNumber(track.lastPage()))) {
+            throw TarsilException(QF_HERE, 4, "Storage corrupted");
+        }
+    }
     uint32_t head = registered ? track.firstPage() : superBlock.freePageNumber();
     if (writable && head != 0) {
         uint32_t last = registered ? track.lastPage() : head;
-        if (!superBlock.isPageNumber(last)) {
+        if (!superBlock.isPageNumber(head) || !superBlock.isPageNumber(last)) {
             throw TarsilException(QF_HERE, 4, "Storage corrupted");
         }
         _page->loadForWrite(last);
         if (registered) {
             checkListPage(track.lastPageChecksum());
         } else if (!_page->isConsistent() || _page->itemSize() != TarsilFormat::FreePageListItemSize) {
+            _page->reset();
             throw TarsilException(QF_HERE, 4, "Storage corrupted");
         }
-        _list.loadFrom(*_page, superBlock.pageCount());
+        std::vector<uint32_t> inUse = trackEnds(superBlock);
+        inUse.push_back(head);
+        inUse.push_back(last);
+        _list.setReserved({head, last});
+        _list.loadFrom(*_page, superBlock.pageCount(), inUse);
         _list.merge();
         _list.sort();
         _list.saveTo(*_page);
@@ -48,6 +89,7 @@ void FixedSizeFreePageAllocator::reset() {
     }
     _list.clear();
     _list.setMaxPage(FreePageList::NoLimit);
+    _list.setReserved({});
 }
 
 void FixedSizeFreePageAllocator::flush() {
@@ -58,14 +100,17 @@ void FixedSizeFreePageAllocator::flush() {
 
 void FixedSizeFreePageAllocator::format(SuperBlock& superBlock, PageCache& cache) {
     _page = std::make_unique<FreePageListPage>(superBlock, cache);
-    _page->init(PageType::FreePageList, 1, TarsilFormat::FreePageListItemSize, 0, 0);
+    _page->init(PageType::FreePageList, ListPage, TarsilFormat::FreePageListItemSize, 0, 0);
     _list.clear();
     _list.setMaxPage(superBlock.pageCount());
-    if (superBlock.pageCount() >= 2) {
-        _list.add(2, superBlock.pageCount());
+    _list.setReserved({ListPage});
+    if (superBlock.pageCount() > ListPage) {
+        _list.add(ListPage + 1, superBlock.pageCount());
     }
-    _list.saveTo(*_page);
-    superBlock.registerTrack(PageType::FreePageList, BitMask32(0xFFFFFFFF), 1, _page->checksum());
+    // The whole page, so nothing of what the file held there before remains in it.
+    _list.fill(*_page);
+    _page->save();
+    superBlock.registerTrack(PageType::FreePageList, BitMask32(0xFFFFFFFF), ListPage, _page->checksum());
     _mergeThreshold = InitialMergeThreshold;
 }
 

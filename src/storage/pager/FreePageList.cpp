@@ -4,8 +4,12 @@
 
 #include "storage/pager/FreePageListPage.h"
 
+bool FreePageList::covers(uint32_t first, uint32_t last, const std::vector<uint32_t>& pages) {
+    return std::any_of(pages.begin(), pages.end(), [&](uint32_t page) { return first <= page && page <= last; });
+}
+
 bool FreePageList::add(uint32_t first, uint32_t last) {
-    if (first == 0 || last == 0 || last < first || last > _maxPage) {
+    if (first == 0 || last == 0 || last < first || last > _maxPage || covers(first, last, _reserved)) {
         return false;
     }
     for (const FreePageListItem& item : _intervals) {
@@ -121,7 +125,7 @@ void FreePageList::sort() {
     });
 }
 
-void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount) {
+void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount, const std::vector<uint32_t>& inUse) {
     clear();
     // Items naming pages the file does not have are invalid like any other: handing one
     // out would put a track's data beyond the end of the storage.
@@ -130,13 +134,15 @@ void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount) {
     for (uint32_t i = 0; i < count; ++i) {
         FreePageListItem item;
         page.readItem(i, item);
-        add(item.first(), item.last());
+        if (!covers(item.first(), item.last(), inUse)) {
+            add(item.first(), item.last());
+        }
     }
     _maxPage = pageCount;
     _dirty = false;
 }
 
-void FreePageList::saveTo(FreePageListPage& page) {
+void FreePageList::fill(FreePageListPage& page) {
     page.clear();
     for (const FreePageListItem& item : _intervals) {
         if (page.isFull()) {
@@ -144,6 +150,10 @@ void FreePageList::saveTo(FreePageListPage& page) {
         }
         page.push(item);
     }
+}
+
+void FreePageList::saveTo(FreePageListPage& page) {
+    fill(page);
     page.syncSaveDirty();
     _dirty = false;
 }

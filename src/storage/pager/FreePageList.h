@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "storage/pager/FreePageListItem.h"
@@ -8,9 +9,10 @@
 class FreePageListPage;
 
 // The in-memory list of free page intervals that allocation takes pages from. Intervals
-// never overlap and never contain page 0 or a page above maxPage; anything that would
-// break this (including invalid intervals read from disk) is refused. Not thread-safe:
-// used under the storage's serialisation of writes.
+// never overlap (not even in one end page) and never contain page 0, a page above
+// maxPage, or a reserved page (the list's own page, which is never free); anything that
+// would break this (including invalid intervals read from disk) is refused. Not
+// thread-safe: used under the storage's serialisation of writes.
 class FreePageList {
 public:
     static constexpr uint32_t NoLimit = 0xFFFFFFFF;
@@ -30,20 +32,28 @@ public:
     void sort();
 
     // Replaces the list with the page's items; maxPage becomes `pageCount`, and items that
-    // are invalid under it (or overlap earlier ones) are dropped.
-    void loadFrom(FreePageListPage& page, uint32_t pageCount);
+    // are invalid under it, overlap earlier ones or cover a page of `inUse` (pages known
+    // to hold data, such as the first and last pages of the tracks) are dropped.
+    void loadFrom(FreePageListPage& page, uint32_t pageCount, const std::vector<uint32_t>& inUse = {});
     // Rewrites the page with the list and writes the changed blocks back.
     void saveTo(FreePageListPage& page);
+    // Rewrites the page with the list in memory only; the caller writes it back.
+    void fill(FreePageListPage& page);
 
     const std::vector<FreePageListItem>& intervals() const { return _intervals; }
     uint32_t intervalCount() const { return static_cast<uint32_t>(_intervals.size()); }
     uint32_t freeCount() const { return _freeCount; }
     uint32_t maxPage() const { return _maxPage; }
     void setMaxPage(uint32_t maxPage) { _maxPage = maxPage; }
+    // Pages that may never be listed, whatever is added later.
+    void setReserved(std::vector<uint32_t> pages) { _reserved = std::move(pages); }
     bool isDirty() const { return _dirty; }
 
 private:
+    static bool covers(uint32_t first, uint32_t last, const std::vector<uint32_t>& pages);
+
     std::vector<FreePageListItem> _intervals;
+    std::vector<uint32_t> _reserved;
     uint32_t _freeCount = 0;
     uint32_t _maxPage = NoLimit;
     bool _dirty = false;

@@ -12,10 +12,13 @@ class IFreePageAllocator {
 public:
     virtual ~IFreePageAllocator() = default;
     // Binds to the storage's superblock and cache; a writable storage loads its list.
+    // Refuses, for writing, a storage it could not allocate from safely
+    // (TarsilException 4).
     virtual void init(SuperBlock& superBlock, PageCache& cache, bool writable) = 0;
     virtual void reset() = 0;
     virtual void flush() = 0;
-    // Makes page 1 the list page with every other page free, and registers its track.
+    // Makes page 1 the list page with every other page free, writes it, and registers
+    // its track in the superblock, whose (ordered) save then puts the track list behind it.
     virtual void format(SuperBlock& superBlock, PageCache& cache) = 0;
     virtual uint32_t freePageCount() = 0;
     // The page is in the in-memory list.

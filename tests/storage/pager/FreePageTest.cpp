@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "PagerFixture.h"
@@ -232,4 +234,118 @@ TEST(FixedSizeFreePageAllocator, PageGivenBackBeforeItsExtractIsNotFreeAfterReus
     reopened.init(file.superBlock, file.cache, true);
     EXPECT_FALSE(reopened.consumable(2));  // in use by its track: must never be handed out again
     EXPECT_EQ(reopened.freePageCount(), 98u);
+}
+
+TEST(FreePageList, AnIntervalSharingAnEndPageWithAFreeOneIsRefused) {
+    FreePageList list = listOf({{5, 25}}, 100);
+    EXPECT_FALSE(list.add(25, 30));
+    EXPECT_FALSE(list.add(5, 5));
+    EXPECT_FALSE(list.add(1, 5));
+    EXPECT_FALSE(list.add(25, 25));
+    EXPECT_EQ(list.intervals(), (Intervals{{5, 25}}));
+    EXPECT_EQ(list.freeCount(), 21u);
+    EXPECT_TRUE(list.add(26, 30));  // touching is not sharing
+    EXPECT_EQ(list.intervals(), (Intervals{{5, 30}}));
+
+    // The same from disk: the page must not be listed twice, or two tracks could get it.
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    FixedSizeFreePageAllocator allocator;
+    allocator.format(file.superBlock, file.cache);
+    FreePageListPage& page = *allocator.page();
+    page.clear();
+    page.push(FreePageListItem(5, 25));
+    page.push(FreePageListItem(25, 30));
+    page.push(FreePageListItem(40, 40));
+    page.push(FreePageListItem(40, 40));
+    FreePageList loaded;
+    loaded.loadFrom(page, 100);
+    EXPECT_EQ(loaded.intervals(), (Intervals{{5, 25}, {40, 40}}));
+    EXPECT_TRUE(loaded.remove(25));
+    EXPECT_TRUE(loaded.remove(40));
+    EXPECT_FALSE(loaded.contains(25));
+    EXPECT_FALSE(loaded.contains(40));
+}
+
+TEST(FixedSizeFreePageAllocator, StoredIntervalsCoveringPagesInUseAreDropped) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    file.superBlock.registerTrack(PageType::Media, BitMask32(0xFFFFFFFF), 60, 6060);
+    file.superBlock.setTrackLast(PageType::Media, 65, 6565);
+    {
+        FixedSizeFreePageAllocator allocator;
+        allocator.format(file.superBlock, file.cache);
+        FreePageListPage& page = *allocator.page();
+        page.clear();
+        page.push(FreePageListItem(1, 50));   // the list page itself
+        page.push(FreePageListItem(55, 62));  // a track's first page
+        page.push(FreePageListItem(64, 70));  // its last page
+        page.push(FreePageListItem(71, 100));
+        page.syncSaveDirty();
+    }
+    file.cache.clear();
+    FixedSizeFreePageAllocator allocator;
+    allocator.init(file.superBlock, file.cache, true);
+    EXPECT_EQ(allocator.list().intervals(), (Intervals{{71, 100}}));
+    EXPECT_EQ(allocator.takeFirst(), 71u);
+    allocator.appendInterval(1, 1);  // a rollback can never make the list page free
+    allocator.append(1);
+    EXPECT_FALSE(allocator.consumable(1));
+    EXPECT_FALSE(allocator.isListed(1));
+}
+
+TEST(FixedSizeFreePageAllocator, WritableOpenRefusesWhatItCouldNotAllocateFromSafely) {
+    TempDir dir;
+    PagerFile file(dir, "f.strg", 4096, 100);
+    file.format(4096);
+    FixedSizeFreePageAllocator allocator;
+    allocator.format(file.superBlock, file.cache);
+    file.superBlock.save();
+    allocator.reset();
+    file.cache.clear();
+    auto refusedForWriting = [&]() {
+        file.cache.clear();
+        try {
+            allocator.init(file.superBlock, file.cache, true);
+        } catch (const TarsilException& e) {
+            EXPECT_EQ(e.errorCode(), 4);
+            allocator.init(file.superBlock, file.cache, false);  // still fine for reading
+            return true;
+        }
+        return false;
+    };
+    ASSERT_FALSE(refusedForWriting());
+
+    // A damaged "FREE" entry: the storage must not look full.
+    std::string image(reinterpret_cast<const char*>(file.superBlock.image()), 4096);
+    std::string damaged = image;
+    damaged[0x210] = 'X';  // the type of the only track
+    writeBytes(file.path, 0, damaged);
+    file.load();
+    EXPECT_TRUE(refusedForWriting());
+    damaged = image;
+    std::memset(damaged.data() + 0x218, 0, 8);  // first and last page 0
+    writeBytes(file.path, 0, damaged);
+    file.load();
+    EXPECT_TRUE(refusedForWriting());
+    damaged[0x013] = 2;  // a version 2 storage keeps its list in freePageNumber: none here
+    writeBytes(file.path, 0, damaged);
+    file.load();
+    EXPECT_FALSE(refusedForWriting());
+    EXPECT_EQ(allocator.freePageCount(), 0u);
+
+    // Pages beyond the end of the file.
+    writeBytes(file.path, 0, image);
+    file.close();
+    {
+        File truncated;
+        truncated.open(file.path.c_str(), File::Read | File::Write);
+        truncated.truncate(4096 + 90 * 4096);
+    }
+    file.open();
+    file.load();
+    ASSERT_TRUE(file.superBlock.isValid());
+    EXPECT_TRUE(refusedForWriting());
 }
