@@ -1,6 +1,5 @@
 #include "storage/aio/AIOContext.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,15 +48,6 @@ int AIOContext::systemBarrier(int handle) {
         result = ::fdatasync(handle);
     } while (result != 0 && errno == EINTR);
     return result;
-}
-
-bool AIOContext::keyOf(int handle, FileKey& key) {
-    struct stat info;
-    if (::fstat(handle, &info) != 0) {
-        return false;
-    }
-    key = {info.st_dev, info.st_ino};
-    return true;
 }
 
 void AIOContext::read(int handle, void* buffer, uint64_t offset, uint32_t length) {
@@ -126,7 +116,7 @@ uint64_t AIOContext::writeOne(const AIOControlBlock& block) {
         throw IOException(QF_HERE, errno, block.handle, block.offset, block.length);
     }
     FileKey key;
-    bool known = keyOf(block.handle, key);
+    bool known = fileKeyOf(block.handle, key);
     uint64_t ticket;
     {
         std::lock_guard<std::mutex> lock(_stateMutex);
@@ -145,7 +135,7 @@ uint64_t AIOContext::writeOne(const AIOControlBlock& block) {
 
 void AIOContext::barrier(int handle) {
     FileKey key;
-    bool known = keyOf(handle, key);
+    bool known = fileKeyOf(handle, key);
     uint64_t covered = 0;
     if (known) {
         std::lock_guard<std::mutex> lock(_stateMutex);
@@ -190,7 +180,7 @@ bool AIOContext::isDurable(int handle, uint64_t ticket) {
         return true;
     }
     FileKey key;
-    if (!keyOf(handle, key)) {
+    if (!fileKeyOf(handle, key)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(_stateMutex);
@@ -200,7 +190,7 @@ bool AIOContext::isDurable(int handle, uint64_t ticket) {
 
 bool AIOContext::isLost(int handle, uint64_t ticket) {
     FileKey key;
-    if (ticket == 0 || !keyOf(handle, key)) {
+    if (ticket == 0 || !fileKeyOf(handle, key)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(_stateMutex);
@@ -210,7 +200,7 @@ bool AIOContext::isLost(int handle, uint64_t ticket) {
 
 bool AIOContext::hasPendingWrites(int handle) {
     FileKey key;
-    if (!keyOf(handle, key)) {
+    if (!fileKeyOf(handle, key)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(_stateMutex);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "storage/aio/AIOControlBlock.h"
+#include "storage/aio/FileKey.h"
 
 class FaultPlan;
 
@@ -77,7 +76,6 @@ public:
     static int systemBarrier(int handle);
 
 private:
-    using FileKey = std::pair<dev_t, ino_t>;
     // Tickets up to `settled` are durable unless they lie in one of the lost ranges.
     struct FileState {
         uint64_t lastWrite = 0;
@@ -88,7 +86,6 @@ private:
     AIOContext() = default;
     void readOne(const AIOControlBlock& block);
     uint64_t writeOne(const AIOControlBlock& block);
-    static bool keyOf(int handle, FileKey& key);
     static bool inLostRange(const FileState& state, uint64_t ticket);
 
     std::atomic<FaultPlan*> _plan{nullptr};

@@ -142,21 +142,12 @@ std::vector<FaultPlan::Outcome> FaultPlan::outcomes() const {
     return _outcomes;
 }
 
-bool FaultPlan::keyOf(int handle, FileKey& key) {
-    struct stat info;
-    if (::fstat(handle, &info) != 0) {
-        return false;
-    }
-    key = {info.st_dev, info.st_ino};
-    return true;
-}
-
 bool FaultPlan::isAimedAt(int handle) const {
     if (!_aimed) {
         return true;
     }
     FileKey key;
-    return keyOf(handle, key) && key == _target;
+    return fileKeyOf(handle, key) && key == _target;
 }
 
 long FaultPlan::read(int handle, void* buffer, uint64_t offset, uint32_t length) {
@@ -252,7 +243,7 @@ int FaultPlan::barrier(int handle) {
 
 void FaultPlan::remember(int handle, const void* buffer, uint64_t offset, uint32_t length) {
     FileKey key;
-    if (length == 0 || !keyOf(handle, key)) {
+    if (length == 0 || !fileKeyOf(handle, key)) {
         return;
     }
     FileWrites& file = _remembered[key];
@@ -271,7 +262,7 @@ void FaultPlan::remember(int handle, const void* buffer, uint64_t offset, uint32
 
 void FaultPlan::settleAfterBarrier(int handle, bool succeeded) {
     FileKey key;
-    if (!keyOf(handle, key)) {
+    if (!fileKeyOf(handle, key)) {
         return;
     }
     auto found = _remembered.find(key);

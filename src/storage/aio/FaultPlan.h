@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -11,6 +9,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "storage/aio/FileKey.h"
 
 // What a crash test wants the I/O context to do to the transfers it sees: fail or shorten
 // a read or a write, fail a barrier, or cut the power at a write or at a barrier.
@@ -104,9 +104,6 @@ private:
         std::string path;
         std::vector<RememberedWrite> writes;
     };
-    using FileKey = std::pair<dev_t, ino_t>;
-
-    static bool keyOf(int handle, FileKey& key);
     bool isAimedAt(int handle) const;
     void remember(int handle, const void* buffer, uint64_t offset, uint32_t length);
     void settleAfterBarrier(int handle, bool succeeded);

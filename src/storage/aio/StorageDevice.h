@@ -28,7 +28,8 @@ public:
     static int openHandle(const char* path, bool readOnly, uint64_t& fileSize);
     // True when the descriptor bypasses the file cache.
     static bool isDirect(int handle);
-    // The I/O block size of the descriptor's file: the sector size of a block device or
-    // the file system's direct-I/O alignment; never below 512.
+    // The I/O block size of the descriptor's file: the sector size of a block device, the
+    // file system's direct-I/O alignment, or else the logical block size of the device
+    // holding the file (File::ioBlockSize); never below 512.
     static uint32_t ioMinBlockSize(int handle);
 };

@@ -54,7 +54,8 @@ public:
     virtual void loadForWrite(uint32_t pageNumber) { load(pageNumber, false); }
     virtual void loadForRead(uint32_t pageNumber) { load(pageNumber, true); }
     virtual void loadHeaderForWrite(uint32_t pageNumber) { loadHeader(pageNumber, false); }
-    // Data blocks, barrier, header block.
+    // Data blocks, barrier, header block. A failure leaves the changes unsaved, so a
+    // second save writes everything again.
     virtual void save();
     // Only the blocks that changed; data first, barrier, header last.
     virtual void syncSaveDirty();

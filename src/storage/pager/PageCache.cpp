@@ -211,6 +211,14 @@ bool PageCache::dropRetired(uint32_t pageNumber, void* block) {
 }
 
 void PageCache::release(uint32_t pageNumber, void* block, bool isCopy) {
+    letGo(pageNumber, block, isCopy, true);
+}
+
+void PageCache::discard(uint32_t pageNumber, void* block, bool isCopy) {
+    letGo(pageNumber, block, isCopy, false);
+}
+
+void PageCache::letGo(uint32_t pageNumber, void* block, bool isCopy, bool matchesDisk) {
     if (isCopy) {
         MemoryPool::free(block);
         return;
@@ -223,23 +231,11 @@ void PageCache::release(uint32_t pageNumber, void* block, bool isCopy) {
     if (found == _active.end() || found->second.block != block) {
         return;  // not a block of this cache
     }
-    if (--found->second.refCount <= 0) {
-        _active.erase(found);
-        keepRecent(pageNumber, block);
-    }
-}
-
-void PageCache::discard(uint32_t pageNumber, void* block, bool isCopy) {
-    if (isCopy) {
-        MemoryPool::free(block);
-        return;
-    }
-    std::lock_guard<Mutex> lock(_mutex);
-    if (dropRetired(pageNumber, block)) {
-        return;
-    }
-    auto found = _active.find(pageNumber);
-    if (found == _active.end() || found->second.block != block) {
+    if (matchesDisk) {
+        if (--found->second.refCount <= 0) {
+            _active.erase(found);
+            keepRecent(pageNumber, block);
+        }
         return;
     }
     Entry entry = found->second;

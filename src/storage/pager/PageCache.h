@@ -115,6 +115,8 @@ private:
     void keepRecent(uint32_t pageNumber, void* block);
     // Drops one hold on a block that is no longer handed out; false when it is not one.
     bool dropRetired(uint32_t pageNumber, void* block);
+    // Drops one hold; a block that no longer matches the disk is retired, never kept.
+    void letGo(uint32_t pageNumber, void* block, bool isCopy, bool matchesDisk);
     void forgetDurableDataWrites();
 
     SuperBlock* _superBlock = nullptr;

@@ -183,20 +183,21 @@ void SuperBlock::writeImage(uint32_t length) {
 }
 
 void SuperBlock::save() {
+    saveImage(true);
+}
+
+void SuperBlock::saveJournaled() {
+    saveImage(false);
+}
+
+void SuperBlock::saveImage(bool ordered) {
     std::lock_guard<Mutex> lock(_mutex);
     if (_buffer.isClean()) {
         return;
     }
-    // Guards against a power cut that keeps this track list but not the pages it names.
-    AIOContext::instance().barrierIfPending(_writeHandle);
-    writeImage(SuperBlockSize);
-    _buffer.clearDirty();
-}
-
-void SuperBlock::saveJournaled() {
-    std::lock_guard<Mutex> lock(_mutex);
-    if (_buffer.isClean()) {
-        return;
+    if (ordered) {
+        // Guards against a power cut that keeps this track list but not the pages it names.
+        AIOContext::instance().barrierIfPending(_writeHandle);
     }
     writeImage(SuperBlockSize);
     _buffer.clearDirty();

@@ -128,6 +128,7 @@ private:
     void decode();
     void applyLegacyTrackList();
     void checkFormat(const FormatOptions& options, uint32_t pageCount) const;
+    void saveImage(bool ordered);
     // Writes the first `length` bytes of the image; the mutex is held.
     void writeImage(uint32_t length);
     uint32_t trackCapacity() const;

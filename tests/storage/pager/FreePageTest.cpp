@@ -22,6 +22,22 @@ FreePageList listOf(const Intervals& intervals, uint32_t maxPage = FreePageList:
     return list;
 }
 
+// Formats the allocator of `file` and replaces its stored list with `items`, on disk;
+// the cache is left cold, as after a restart.
+void storeList(PagerFile& file, const Intervals& items) {
+    {
+        FixedSizeFreePageAllocator allocator;
+        allocator.format(file.superBlock, file.cache);
+        FreePageListPage& page = *allocator.page();
+        page.clear();
+        for (const FreePageListItem& item : items) {
+            page.push(item);
+        }
+        page.syncSaveDirty();
+    }
+    file.cache.clear();
+}
+
 }  // namespace
 
 TEST(FreePageList, AddExtendsOneNeighbourAndRefusesInvalidOrOverlappingIntervals) {
@@ -195,16 +211,7 @@ TEST(FixedSizeFreePageAllocator, StoredIntervalsBeyondTheLastPageAreNeverHandedO
     TempDir dir;
     PagerFile file(dir, "f.strg", 4096, 100);
     file.format(4096);
-    {
-        FixedSizeFreePageAllocator allocator;
-        allocator.format(file.superBlock, file.cache);
-        FreePageListPage& page = *allocator.page();
-        page.clear();
-        page.push(FreePageListItem(2, 50));
-        page.push(FreePageListItem(101, 120));  // pages the file does not have
-        page.syncSaveDirty();
-    }
-    file.cache.clear();
+    storeList(file, {{2, 50}, {101, 120}});  // pages the file does not have
     FixedSizeFreePageAllocator allocator;
     allocator.init(file.superBlock, file.cache, true);
     EXPECT_EQ(allocator.list().intervals(), (Intervals{{2, 50}}));
@@ -251,21 +258,14 @@ TEST(FreePageList, AnIntervalSharingAnEndPageWithAFreeOneIsRefused) {
     TempDir dir;
     PagerFile file(dir, "f.strg", 4096, 100);
     file.format(4096);
+    storeList(file, {{5, 25}, {25, 30}, {40, 40}, {40, 40}});
     FixedSizeFreePageAllocator allocator;
-    allocator.format(file.superBlock, file.cache);
-    FreePageListPage& page = *allocator.page();
-    page.clear();
-    page.push(FreePageListItem(5, 25));
-    page.push(FreePageListItem(25, 30));
-    page.push(FreePageListItem(40, 40));
-    page.push(FreePageListItem(40, 40));
-    FreePageList loaded;
-    loaded.loadFrom(page, 100);
-    EXPECT_EQ(loaded.intervals(), (Intervals{{5, 25}, {40, 40}}));
-    EXPECT_TRUE(loaded.remove(25));
-    EXPECT_TRUE(loaded.remove(40));
-    EXPECT_FALSE(loaded.contains(25));
-    EXPECT_FALSE(loaded.contains(40));
+    allocator.init(file.superBlock, file.cache, true);
+    EXPECT_EQ(allocator.list().intervals(), (Intervals{{40, 40}, {5, 25}}));
+    allocator.extract(25);
+    allocator.extract(40);
+    EXPECT_FALSE(allocator.consumable(25));
+    EXPECT_FALSE(allocator.consumable(40));
 }
 
 TEST(FixedSizeFreePageAllocator, StoredIntervalsCoveringPagesInUseAreDropped) {
@@ -274,18 +274,8 @@ TEST(FixedSizeFreePageAllocator, StoredIntervalsCoveringPagesInUseAreDropped) {
     file.format(4096);
     file.superBlock.registerTrack(PageType::Media, BitMask32(0xFFFFFFFF), 60, 6060);
     file.superBlock.setTrackLast(PageType::Media, 65, 6565);
-    {
-        FixedSizeFreePageAllocator allocator;
-        allocator.format(file.superBlock, file.cache);
-        FreePageListPage& page = *allocator.page();
-        page.clear();
-        page.push(FreePageListItem(1, 50));   // the list page itself
-        page.push(FreePageListItem(55, 62));  // a track's first page
-        page.push(FreePageListItem(64, 70));  // its last page
-        page.push(FreePageListItem(71, 100));
-        page.syncSaveDirty();
-    }
-    file.cache.clear();
+    // The list page itself, a track's first page, its last page, and free pages.
+    storeList(file, {{1, 50}, {55, 62}, {64, 70}, {71, 100}});
     FixedSizeFreePageAllocator allocator;
     allocator.init(file.superBlock, file.cache, true);
     EXPECT_EQ(allocator.list().intervals(), (Intervals{{71, 100}}));

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "CrashSweep.h"
 #include "PagerFixture.h"
 #include "base/IOException.h"
 #include "base/TarsilException.h"
@@ -287,54 +286,36 @@ bool dataOnDiskIs(PagerFile& file, uint32_t number, uint8_t fill) {
     return data == std::string(data.size(), static_cast<char>(fill));
 }
 
-uint32_t sweepLimit(uint32_t normal) {
-    const char* text = std::getenv("QUILLFEN_LONG_SWEEP");
-    return text != nullptr && std::atoi(text) > 0 ? normal * 10 : normal;
-}
-
 }  // namespace
 
 TEST(Page, WholePageSavesNeverLeaveAHeaderWithoutItsDataAfterAPowerCut) {
-    constexpr uint32_t Seeds = 10;
-    uint32_t cuts = 0;
-    for (uint64_t cut = 1;; ++cut) {
-        bool workloadDone = false;
-        for (uint32_t seed = 1; seed <= sweepLimit(Seeds); ++seed) {
-            TempDir dir;
-            PagerFile file(dir, "p.strg", PageSize, 8);
-            file.format(PageSize);
-            PlanScope scope;
-            scope.plan.cutPowerAtWrite(cut, seed);
-            // Three whole pages, then a write that has nothing to do with them.
-            for (uint32_t number = 2; number <= 4; ++number) {
-                Page page(file.superBlock, file.cache);
-                page.init(PageType::Media, number, 16, 0, 0);
-                fillPage(page, static_cast<uint8_t>(number));
-                page.save();
-            }
-            Page other(file.superBlock, file.cache);
-            other.init(PageType::Media, 6, 16, 0, 0);
-            other.buffer().fillAt(Page::IndexData + 4096, 'x', 4096);
-            other.syncSaveDirty();
-            workloadDone = !scope.plan.powerIsCut();
-            if (workloadDone) {
-                break;
-            }
-            ++cuts;
-            for (uint32_t number = 2; number <= 4; ++number) {
-                if (headerCountOnDisk(file, number) == number) {
-                    EXPECT_TRUE(dataOnDiskIs(file, number, static_cast<uint8_t>(number)))
-                        << "page " << number << ": header on disk without its data, cut at write " << cut
-                        << ", seed " << seed;
-                }
+    uint32_t cuts = sweepPowerCuts("whole-page saves", 10, true, [](Cut& cut) {
+        TempDir dir;
+        PagerFile file(dir, "p.strg", PageSize, 8);
+        file.format(PageSize);
+        cut.arm();
+        // Three whole pages, then a write that has nothing to do with them.
+        for (uint32_t number = 2; number <= 4; ++number) {
+            Page page(file.superBlock, file.cache);
+            page.init(PageType::Media, number, 16, 0, 0);
+            fillPage(page, static_cast<uint8_t>(number));
+            page.save();
+        }
+        Page other(file.superBlock, file.cache);
+        other.init(PageType::Media, 6, 16, 0, 0);
+        other.buffer().fillAt(Page::IndexData + 4096, 'x', 4096);
+        other.syncSaveDirty();
+        if (!cut.powerWasCut()) {
+            return;
+        }
+        for (uint32_t number = 2; number <= 4; ++number) {
+            if (headerCountOnDisk(file, number) == number) {
+                EXPECT_TRUE(dataOnDiskIs(file, number, static_cast<uint8_t>(number)))
+                    << "page " << number << ": header on disk without its data, cut at " << cut.describe();
             }
         }
-        if (workloadDone) {
-            break;
-        }
-    }
-    std::printf("whole-page saves: %u power cuts\n", cuts);
-    EXPECT_GE(cuts, 7u * Seeds);
+    });
+    EXPECT_GE(cuts, 8u * 10 + 4u * 10);  // eight writes and four barriers
 }
 
 TEST(Page, HeaderWrittenThroughAnotherPageObjectWaitsForTheDataOfThatPage) {

@@ -3,10 +3,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "CrashSweep.h"
 #include "PagerFixture.h"
 #include "base/TarsilException.h"
 #include "storage/pager/FixedSizeFreePageAllocator.h"
@@ -327,66 +327,46 @@ TEST(SuperBlock, SetTrackLastWritesAChangeOfPageOrChecksumAlone) {
 }
 
 TEST(SuperBlock, FormattedTrackListNeverReachesTheDiskBeforeTheListPage) {
-    constexpr uint32_t Seeds = 10;
-    uint32_t cuts = 0;
-    // Cut at every write, then at every barrier, of: list page format, superblock save,
-    // and the barrier that ends the format.
-    for (int atBarrier = 0; atBarrier < 2; ++atBarrier) {
-        for (uint64_t cut = 1;; ++cut) {
-            bool workloadDone = false;
-            for (uint32_t seed = 1; seed <= Seeds && !workloadDone; ++seed) {
-                TempDir dir;
-                std::string path;
-                uint32_t checksum = 0;
-                uint32_t listChecksum = 0;
-                {
-                    PagerFile file(dir, "o.strg", 4096, 64);
-                    path = file.path;
-                    PlanScope scope;
-                    if (atBarrier != 0) {
-                        scope.plan.cutPowerAtBarrier(cut, seed);
-                    } else {
-                        scope.plan.cutPowerAtWrite(cut, seed);
-                    }
-                    file.format(4096);
-                    FixedSizeFreePageAllocator allocator;
-                    allocator.format(file.superBlock, file.cache);
-                    file.superBlock.save();
-                    AIOContext::instance().barrier(file.writeHandle);
-                    checksum = file.superBlock.checksum();
-                    listChecksum = allocator.page()->checksum();
-                    workloadDone = !scope.plan.powerIsCut();
-                }
-                if (workloadDone) {
-                    break;
-                }
-                ++cuts;
-                PagerFile after(path);
-                after.load();
-                // A superblock that did not reach the disk, or reached it torn without its
-                // track list, leaves a storage to format again. One that names the list
-                // page must find it whole.
-                TrackListItem free;
-                if (!after.superBlock.isValid() || !after.superBlock.findTrack(PageType::FreePageList, free) ||
-                    free.lastPage() != 1 || free.lastPageChecksum() != listChecksum) {
-                    continue;
-                }
-                ASSERT_EQ(after.superBlock.checksum(), checksum);
-                FixedSizeFreePageAllocator allocator;
-                try {
-                    allocator.init(after.superBlock, after.cache, true);
-                } catch (const TarsilException&) {
-                    ADD_FAILURE() << "the superblock names a list page that is not on disk; cut at "
-                                  << (atBarrier ? "barrier " : "write ") << cut << ", seed " << seed;
-                    continue;
-                }
-                EXPECT_EQ(allocator.freePageCount(), 63u);
-            }
-            if (workloadDone) {
-                break;
-            }
+    // List page format, superblock save, and the barrier that ends the format.
+    uint32_t cuts = sweepPowerCuts("format ordering", 10, true, [](Cut& cut) {
+        TempDir dir;
+        std::string path;
+        uint32_t checksum = 0;
+        uint32_t listChecksum = 0;
+        {
+            PagerFile file(dir, "o.strg", 4096, 64);
+            path = file.path;
+            cut.arm();
+            file.format(4096);
+            FixedSizeFreePageAllocator allocator;
+            allocator.format(file.superBlock, file.cache);
+            file.superBlock.save();
+            AIOContext::instance().barrier(file.writeHandle);
+            checksum = file.superBlock.checksum();
+            listChecksum = allocator.page()->checksum();
         }
-    }
-    std::printf("format ordering: %u power cuts\n", cuts);
-    EXPECT_GE(cuts, 6u * Seeds);
+        if (!cut.powerWasCut()) {
+            return;
+        }
+        PagerFile after(path);
+        after.load();
+        // A superblock that did not reach the disk, or reached it torn without its track
+        // list, leaves a storage to format again. One that names the list page must find
+        // it whole.
+        TrackListItem free;
+        if (!after.superBlock.isValid() || !after.superBlock.findTrack(PageType::FreePageList, free) ||
+            free.lastPage() != 1 || free.lastPageChecksum() != listChecksum) {
+            return;
+        }
+        ASSERT_EQ(after.superBlock.checksum(), checksum);
+        FixedSizeFreePageAllocator allocator;
+        try {
+            allocator.init(after.superBlock, after.cache, true);
+        } catch (const TarsilException&) {
+            ADD_FAILURE() << "the superblock names a list page that is not on disk; cut at " << cut.describe();
+            return;
+        }
+        EXPECT_EQ(allocator.freePageCount(), 63u);
+    });
+    EXPECT_GE(cuts, 6u * 10);
 }
