@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../app/group/ChildProcess.h"
 #include "TempDir.h"
 #include "base/AssertionFailException.h"
 #include "base/File.h"
@@ -216,14 +216,9 @@ TEST(WinFile, FileThatCannotBeOpenedCountsAsLocked) {
         return;
     }
     // Permission bits do not stop root: ask as another user.
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ChildProcess child([&] {
         bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
-        _exit(!dropped ? 2 : WinFile::isLocked(path.c_str()) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "an unreadable file was reported free to use";
+        return !dropped ? 2 : WinFile::isLocked(path.c_str()) ? 0 : 1;
+    });
+    EXPECT_EQ(child.wait(), 0) << "an unreadable file was reported free to use (2: could not change user)";
 }

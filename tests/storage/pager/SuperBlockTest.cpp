@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 
+#include "../../app/group/ChildProcess.h"
 #include "CrashSweep.h"
 #include "PagerFixture.h"
 #include "base/TarsilException.h"
@@ -212,31 +210,24 @@ TEST(SuperBlock, FormattedStorageReadsBackIdenticalInAnotherProcess) {
         file.superBlock.save();
         image.assign(reinterpret_cast<const char*>(file.superBlock.image()), 4096);
     }
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // A fresh process: nothing in memory but what is on disk.
+    // A fresh process: nothing in memory but what is on disk.
+    ChildProcess child([&] {
         int failures = 0;
-        {
-            PagerFile file(path);
-            file.load();
-            failures += !file.superBlock.isValid();
-            failures += std::memcmp(file.superBlock.image(), image.data(), 4096) != 0;
-            failures += file.superBlock.pageCount() != 100;
-            FixedSizeFreePageAllocator allocator;
-            allocator.init(file.superBlock, file.cache, true);
-            const auto& intervals = allocator.list().intervals();
-            failures += intervals.size() != 2;
-            failures += !(intervals.size() == 2 && intervals[0] == FreePageListItem(2, 6) &&
-                          intervals[1] == FreePageListItem(8, 100));
-            failures += allocator.freePageCount() != 98;
-        }
-        _exit(failures);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        PagerFile file(path);
+        file.load();
+        failures += !file.superBlock.isValid();
+        failures += std::memcmp(file.superBlock.image(), image.data(), 4096) != 0;
+        failures += file.superBlock.pageCount() != 100;
+        FixedSizeFreePageAllocator allocator;
+        allocator.init(file.superBlock, file.cache, true);
+        const auto& intervals = allocator.list().intervals();
+        failures += intervals.size() != 2;
+        failures += !(intervals.size() == 2 && intervals[0] == FreePageListItem(2, 6) &&
+                      intervals[1] == FreePageListItem(8, 100));
+        failures += allocator.freePageCount() != 98;
+        return failures;
+    });
+    EXPECT_EQ(child.wait(), 0) << "the other process found another storage, or did not finish in time";
 }
 
 TEST(SuperBlock, DeclaredGeometryMustFitTheFileAndASaneBound) {
