@@ -242,26 +242,6 @@ TEST(FaultPlan, SameSeedLeavesTheSameFile) {
     EXPECT_TRUE(crashAfterSequence(dir, "one", 77) == crashAfterSequence(dir, "two", 77));
 }
 
-TEST(FaultPlan, PowerCutUndoesWritesMadeBeforeItWasArmed) {
-    TempDir dir;
-    bool sawLost = false;
-    for (uint32_t seed = 1; seed <= 10; ++seed) {
-        auto path = dir.file("armed" + std::to_string(seed));
-        File::create(path.c_str(), 4 * Block);
-        int fd = openForWrite(path);
-        PlanScope scope;
-        AIOContext::instance().write(fd, filled(Block, 'X').get(), Block, Block);  // no barrier follows
-        scope.plan.cutPowerAtWrite(scope.plan.writeCount() + 1, seed);
-        AIOContext::instance().write(fd, filled(Block, 'Y').get(), 2 * Block, Block);
-        ASSERT_TRUE(scope.plan.powerIsCut());
-        File::close(fd);
-        std::string file = contents(path);
-        EXPECT_TRUE(file.substr(2 * Block, Block) == std::string(Block, '\0'));
-        sawLost |= file.substr(Block, Block) != std::string(Block, 'X');
-    }
-    EXPECT_TRUE(sawLost) << "a write made before the cut was armed always survived it";
-}
-
 TEST(FaultPlan, FailedBarrierIsReportedAndItsWritesNeverBecomeDurable) {
     TempDir dir;
     bool sawLost = false;
@@ -301,30 +281,33 @@ TEST(FaultPlan, FailedBarrierIsReportedAndItsWritesNeverBecomeDurable) {
     EXPECT_TRUE(sawLost) << "a later barrier made the writes of a failed one durable";
 }
 
-TEST(FaultPlan, PowerCutAtABarrierDecidesWhatItWouldHaveMadeDurable) {
+TEST(FaultPlan, PowerCutAtABarrierDecidesEveryWriteSinceTheLastOneAlsoBeforeArming) {
     TempDir dir;
-    bool sawDropped = false;
+    bool sawUnarmedLost = false, sawArmedLost = false;
     for (uint32_t seed = 1; seed <= 10; ++seed) {
         auto path = dir.file("b" + std::to_string(seed));
         File::create(path.c_str(), 4 * Block);
         int fd = openForWrite(path);
         auto& io = AIOContext::instance();
         PlanScope scope;
-        scope.plan.cutPowerAtBarrier(2, seed);
         io.write(fd, filled(Block, 'A').get(), 0, Block);
         io.barrier(fd);
-        io.write(fd, filled(Block, 'B').get(), Block, Block);
+        io.write(fd, filled(Block, 'X').get(), Block, Block);  // before the cut is armed
+        scope.plan.cutPowerAtBarrier(scope.plan.barrierCount() + 1, seed);
+        io.write(fd, filled(Block, 'B').get(), 2 * Block, Block);
         io.barrier(fd);  // the power goes here
-        io.write(fd, filled(Block, 'C').get(), 2 * Block, Block);
-        EXPECT_TRUE(scope.plan.powerIsCut());
-        EXPECT_EQ(scope.plan.outcomes().size(), 1u);
+        io.write(fd, filled(Block, 'C').get(), 3 * Block, Block);
+        ASSERT_TRUE(scope.plan.powerIsCut());
+        EXPECT_EQ(scope.plan.outcomes().size(), 2u);
         File::close(fd);
         std::string file = contents(path);
         EXPECT_TRUE(file.substr(0, Block) == std::string(Block, 'A'));
-        EXPECT_TRUE(file.substr(2 * Block, Block) == std::string(Block, '\0'));
-        sawDropped |= file.substr(Block, Block) != std::string(Block, 'B');
+        EXPECT_TRUE(file.substr(3 * Block, Block) == std::string(Block, '\0'));
+        sawUnarmedLost |= file.substr(Block, Block) != std::string(Block, 'X');
+        sawArmedLost |= file.substr(2 * Block, Block) != std::string(Block, 'B');
     }
-    EXPECT_TRUE(sawDropped);
+    EXPECT_TRUE(sawUnarmedLost) << "a write made before the cut was armed always survived it";
+    EXPECT_TRUE(sawArmedLost);
 }
 
 TEST(FaultPlan, AimedPlanCountsAndFaultsOneFileButAPowerCutHitsEveryFile) {

@@ -329,11 +329,7 @@ TEST(FixedSizeFreePageAllocator, WritableOpenRefusesWhatItCouldNotAllocateFromSa
     // Pages beyond the end of the file.
     writeBytes(file.path, 0, image);
     file.close();
-    {
-        File truncated;
-        truncated.open(file.path.c_str(), File::Read | File::Write);
-        truncated.truncate(4096 + 90 * 4096);
-    }
+    truncateFile(file.path, 4096 + 90 * 4096);
     file.open();
     file.load();
     ASSERT_TRUE(file.superBlock.isValid());

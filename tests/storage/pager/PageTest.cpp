@@ -424,12 +424,8 @@ TEST(Page, NoWriteReachesBeyondTheEndOfTheFile) {
     file.superBlock.save();
     file.close();
     // Only five of the eight pages are left.
-    uint64_t size = 4096 + 5ull * PageSize;
-    {
-        File truncated;
-        truncated.open(file.path.c_str(), File::Read | File::Write);
-        truncated.truncate(static_cast<uint32_t>(size));
-    }
+    uint32_t size = 4096 + 5 * PageSize;
+    truncateFile(file.path, size);
     file.open();
     file.load();
     ASSERT_TRUE(file.superBlock.isValid());  // still readable

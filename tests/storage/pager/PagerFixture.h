@@ -78,3 +78,10 @@ inline void writeBytes(const std::string& path, uint64_t offset, const std::stri
     file.seek(offset);
     file.write(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
+
+// Cuts the file at `size` bytes, as a copy that ran out of room would.
+inline void truncateFile(const std::string& path, uint32_t size) {
+    File file;
+    file.open(path.c_str(), File::Read | File::Write);
+    file.truncate(size);
+}

@@ -245,11 +245,8 @@ TEST(SuperBlock, DeclaredGeometryMustFitTheFileAndASaneBound) {
     // A file that could hold such a page: the bound alone refuses it.
     std::string bigPath = dir.file("big.strg");
     uint32_t tooLarge = TarsilFormat::MaxPageSize + 4096;
-    {
-        File big;
-        big.open(bigPath.c_str(), File::Read | File::Write | File::CreateNew);
-        big.truncate(8192 + 2 * tooLarge);  // sparse: nothing is written
-    }
+    File::create(bigPath.c_str(), 0);
+    truncateFile(bigPath, 8192 + 2 * tooLarge);  // sparse: nothing is written
     PagerFile large(bigPath);
     EXPECT_FALSE(loadImage(large, bigEndianImage(4, tooLarge)).isValid());
     EXPECT_TRUE(loadImage(large, bigEndianImage(4, TarsilFormat::MaxPageSize)).isValid());
