@@ -176,23 +176,7 @@ void File::create(const char* path, uint64_t size) {
 }
 
 void File::createPreallocated(const char* path, uint64_t size) {
-    int fd = openRetrying(path, O_RDWR | O_CREAT | O_EXCL);
-    if (fd < 0) {
-        throw SystemException(QF_HERE, errno);
-    }
-    int result = size == 0 ? 0 : ::fallocate(fd, 0, 0, static_cast<off_t>(size));
-    if (result != 0 && (errno == EOPNOTSUPP || errno == ENOSYS)) {
-        result = ::ftruncate(fd, static_cast<off_t>(size));
-    }
-    if (result != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(path);
-        throw SystemException(QF_HERE, error);
-    }
-    if (::close(fd) != 0) {
-        throw SystemException(QF_HERE, errno);
-    }
+    create(path, size);
 }
 
 bool File::exists(const char* path) {

@@ -32,9 +32,7 @@ public:
     // no file. Fast: the space is allocated, not written (on a file system that cannot
     // allocate without writing, the free space is checked and the file is left sparse).
     static void create(const char* path, uint64_t size);
-    // Like create, but the blocks are reserved on the file system (fallocate) so later
-    // writes cannot run out of space; the time taken follows the metadata, not the size.
-    // File systems that cannot reserve get a file of the size as create makes it.
+    // The same as create, which always reserves the space; kept for its callers.
     static void createPreallocated(const char* path, uint64_t size);
     // True when the path names a file, false when the file is missing. A missing parent
     // directory or any other failure to look is an error, not "missing".

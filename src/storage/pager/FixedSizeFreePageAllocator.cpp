@@ -1,32 +1,11 @@
 #include "storage/pager/FixedSizeFreePageAllocator.h"
 
-#include <vector>
-
 #include "base/TarsilException.h"
 #include "base/Trace.h"
 #include "storage/pager/SuperBlock.h"
 #include "storage/pager/TarsilAbility.h"
 #include "storage/pager/TarsilFormat.h"
 #include "storage/pager/TrackListItem.h"
-
-namespace {
-
-// The first and last page of every track: pages that hold data, whatever a damaged list
-// says.
-std::vector<uint32_t> trackEnds(SuperBlock& superBlock) {
-    std::vector<uint32_t> pages;
-    uint32_t count = superBlock.trackCount();
-    for (uint32_t i = 0; i < count; ++i) {
-        TrackListItem item;
-        if (superBlock.trackAt(i, item)) {
-            pages.push_back(item.firstPage());
-            pages.push_back(item.lastPage());
-        }
-    }
-    return pages;
-}
-
-}  // namespace
 
 void FixedSizeFreePageAllocator::init(SuperBlock& superBlock, PageCache& cache, bool writable) {
     reset();
@@ -60,11 +39,11 @@ void FixedSizeFreePageAllocator::init(SuperBlock& superBlock, PageCache& cache, 
             _page->reset();
             throw TarsilException(QF_HERE, 4, "Storage corrupted");
         }
-        std::vector<uint32_t> inUse = trackEnds(superBlock);
-        inUse.push_back(head);
-        inUse.push_back(last);
+        // The list page is never free; an interval claiming it is damage. (Intervals that
+        // cover other tracks' pages are left to the journal replay that follows: an
+        // interrupted track deletion leaves exactly such an interval, which it undoes.)
         _list.setReserved({head, last});
-        _list.loadFrom(*_page, superBlock.pageCount(), inUse);
+        _list.loadFrom(*_page, superBlock.pageCount());
         _list.merge();
         _list.sort();
         _list.saveTo(*_page);

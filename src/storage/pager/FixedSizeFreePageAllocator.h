@@ -12,8 +12,8 @@
 // adaptive threshold, so the quadratic merge runs rarely. A list page whose header or
 // links do not match the track list is a corrupted storage (TarsilException 4), and so,
 // for writing, is a storage whose pages do not fit its file or (version 3 on) that has no
-// usable "FREE" track. Stored intervals that cover page 0, the list page or a track's
-// first or last page are dropped at open; the list page is never listed.
+// usable "FREE" track. Stored intervals that cover page 0 or the list page are dropped
+// at open, and the list page is never listed.
 class FixedSizeFreePageAllocator : public IFreePageAllocator {
 public:
     static constexpr uint32_t InitialMergeThreshold = 10;

@@ -125,7 +125,7 @@ void FreePageList::sort() {
     });
 }
 
-void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount, const std::vector<uint32_t>& inUse) {
+void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount) {
     clear();
     // Items naming pages the file does not have are invalid like any other: handing one
     // out would put a track's data beyond the end of the storage.
@@ -134,9 +134,7 @@ void FreePageList::loadFrom(FreePageListPage& page, uint32_t pageCount, const st
     for (uint32_t i = 0; i < count; ++i) {
         FreePageListItem item;
         page.readItem(i, item);
-        if (!covers(item.first(), item.last(), inUse)) {
-            add(item.first(), item.last());
-        }
+        add(item.first(), item.last());
     }
     _maxPage = pageCount;
     _dirty = false;

@@ -32,9 +32,8 @@ public:
     void sort();
 
     // Replaces the list with the page's items; maxPage becomes `pageCount`, and items that
-    // are invalid under it, overlap earlier ones or cover a page of `inUse` (pages known
-    // to hold data, such as the first and last pages of the tracks) are dropped.
-    void loadFrom(FreePageListPage& page, uint32_t pageCount, const std::vector<uint32_t>& inUse = {});
+    // are invalid under it (or cover a reserved page, or overlap earlier ones) are dropped.
+    void loadFrom(FreePageListPage& page, uint32_t pageCount);
     // Rewrites the page with the list and writes the changed blocks back.
     void saveTo(FreePageListPage& page);
     // Rewrites the page with the list in memory only; the caller writes it back.

@@ -268,14 +268,11 @@ TEST(FreePageList, AnIntervalSharingAnEndPageWithAFreeOneIsRefused) {
     EXPECT_FALSE(allocator.consumable(40));
 }
 
-TEST(FixedSizeFreePageAllocator, StoredIntervalsCoveringPagesInUseAreDropped) {
+TEST(FixedSizeFreePageAllocator, StoredIntervalsCoveringTheListPageAreDropped) {
     TempDir dir;
     PagerFile file(dir, "f.strg", 4096, 100);
     file.format(4096);
-    file.superBlock.registerTrack(PageType::Media, BitMask32(0xFFFFFFFF), 60, 6060);
-    file.superBlock.setTrackLast(PageType::Media, 65, 6565);
-    // The list page itself, a track's first page, its last page, and free pages.
-    storeList(file, {{1, 50}, {55, 62}, {64, 70}, {71, 100}});
+    storeList(file, {{1, 50}, {71, 100}});
     FixedSizeFreePageAllocator allocator;
     allocator.init(file.superBlock, file.cache, true);
     EXPECT_EQ(allocator.list().intervals(), (Intervals{{71, 100}}));
