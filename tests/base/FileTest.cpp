@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../app/group/ChildProcess.h"
+#include "ChildProcess.h"
 #include "TempDir.h"
 #include "base/AssertionFailException.h"
 #include "base/File.h"

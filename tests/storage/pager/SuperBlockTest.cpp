@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "../../app/group/ChildProcess.h"
+#include "ChildProcess.h"
 #include "CrashSweep.h"
 #include "PagerFixture.h"
 #include "base/TarsilException.h"
