@@ -9,6 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libssl-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
