@@ -31,3 +31,6 @@ for test in "${TSAN_TESTS[@]}"; do
   (cd "build/tsan/$(dirname "$test")" && timeout -k 10 1200 "./$(basename "$test")" --gtest_brief=1)
 done
 echo "ThreadSanitizer: no reports"
+
+# Each fuzz target briefly, so that a crash fails the run (bash scripts/fuzz.sh 600 for longer).
+bash scripts/fuzz.sh 20
