@@ -23,6 +23,14 @@ bool ClientPacketAnalyzer::dispatch(int handle, Packet& packet, CommonFacade& fa
         }
         return true;
     }
+    if (packet.type() == PacketType::UnknownTypeNotice) {
+        // Never answered: a peer that answers notices in kind would otherwise keep the two
+        // sides sending each other notices for ever.
+        packet.payload();
+        int type = packet.remaining() >= 2 ? packet.getShort() : -1;
+        QF_TRACE("handle[%d] recorder did not understand packet type %d\n", handle, type);
+        return true;
+    }
     facade.unknownPacket(handle, packet);
     return true;
 }

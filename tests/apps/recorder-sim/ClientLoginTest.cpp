@@ -134,7 +134,10 @@ TEST(ClientLogin, UpkeepMessagesAfterLogin) {
     sim->sendAliveCheckToAll(false);
     EXPECT_TRUE(facade.waitUntil([&] { return sim->aliveRepliesReceived() == 1; }));
 
-    // A packet type the client does not know is answered with the unknown-type notice.
+    // A packet type the client does not know is answered with the unknown-type notice; a
+    // notice itself is not (a peer that answers notices in kind would never stop). The
+    // connection keeps its order, so a notice answered would arrive before the other.
+    sim->sendToAll(PacketType::UnknownTypeNotice, {0x02, 0x58});
     sim->sendToAll(600, {});
     EXPECT_TRUE(facade.waitUntil([&] { return !sim->unknownNotices().empty(); }));
     EXPECT_EQ(sim->unknownNotices(), std::vector<uint16_t>{600});
