@@ -50,7 +50,10 @@ void ClientFacade::stop() {
 
 int ClientFacade::connect(const SiteAddress& site, void* owner) {
     SocketAddress address(site.host.c_str(), site.port);
-    Login login(site.user.c_str(), site.password.c_str());
+    return connect(address, Login(site.user.c_str(), site.password.c_str()), owner);
+}
+
+int ClientFacade::connect(const SocketAddress& address, const Login& login, void* owner) {
     std::lock_guard<Mutex> guard(_mutex);
     if (!_started) {
         return -1;
@@ -70,6 +73,10 @@ int ClientFacade::connect(const SiteAddress& site, void* owner) {
         return handle;
     }
     return -1;
+}
+
+bool ClientFacade::isDispatcherThread() const {
+    return _selectDispatcher->isWorkerThread();
 }
 
 void ClientFacade::onConnected(ClientSession& session) {

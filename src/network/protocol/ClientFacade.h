@@ -44,6 +44,9 @@ public:
     // use (or the dispatcher has no free connection). Throws SocketAddressInfoException
     // (error code 108) when the host name does not resolve.
     int connect(const SiteAddress& site, void* owner);
+    // The same with the address already resolved: takes no time, so it may be called with
+    // locks held that other connections need.
+    int connect(const SocketAddress& address, const Login& login, void* owner);
 
     // Forwarders from the sessions to the notifications above, with the session's handle.
     void onConnected(ClientSession& session);
@@ -53,6 +56,8 @@ public:
     void onProductInfo(ClientSession& session);
 
     SelectDispatcher& dispatcher() { return *_selectDispatcher; }
+    // Whether the calling thread is the one every session callback runs on.
+    bool isDispatcherThread() const;
     bool isStarted() const { return _started.load(); }
 
 private:

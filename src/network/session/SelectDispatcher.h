@@ -43,6 +43,8 @@ public:
     bool attach(Session& session) override;
 
     int connectionCount() const { return static_cast<int>(_channels.size()); }
+    // Whether the calling thread is the worker.
+    bool isWorkerThread() const { return Thread::currentThreadId() == _worker.id(); }
     // Contexts attached to a session right now.
     int contextsInUse() const;
 

@@ -5,11 +5,11 @@
 #include <strings.h>
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <unistd.h>
 
 #include "base/SocketAddressInfoException.h"
 #include "base/SocketAddressException.h"
+#include "network/socket/HostResolver.h"
 
 namespace {
 
@@ -73,24 +73,9 @@ void SocketAddress::setAddress(const char* host, uint16_t port) {
         if (isReservedInvalidName(host)) {
             throw SocketAddressInfoException(QF_HERE, HostNotFound, "Name or service not known");
         }
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_CANONNAME;
-        addrinfo* result = nullptr;
-        int status = ::getaddrinfo(host, nullptr, &hints, &result);
-        if (status != 0 || result == nullptr) {
-            if (result != nullptr) {
-                ::freeaddrinfo(result);
-            }
-            throw SocketAddressInfoException(QF_HERE, HostNotFound, ::gai_strerror(status));
-        }
-        char text[INET_ADDRSTRLEN] = {};
-        const auto* first = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-        ::inet_ntop(AF_INET, &first->sin_addr, text, sizeof text);
-        ::freeaddrinfo(result);
+        std::string text = HostResolver::current().resolve(host);
         copyText(_hostName, HostNameSize, host);
-        copyText(_ipText, IpTextSize, text);
+        copyText(_ipText, IpTextSize, text.c_str());
     }
     _port = port;
     _addressUnset = false;
