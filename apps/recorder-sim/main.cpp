@@ -67,8 +67,10 @@ int main(int argc, char** argv) {
     app.add_option("--audio-channels", rec.audioChannels, "audio channels (0-16)");
     app.add_option("--fps", rec.framesPerSecond, "frames per second per channel (1-60)");
     app.add_option("--key-interval", rec.keyFrameInterval, "frames per key group");
-    app.add_option("--min-frame-size", rec.minFrameSize, "smallest video payload in bytes");
-    app.add_option("--max-frame-size", rec.maxFrameSize, "largest video payload in bytes");
+    app.add_option("--min-frame-size", rec.minFrameSize, "smallest video payload of a dependent frame in bytes");
+    app.add_option("--max-frame-size", rec.maxFrameSize, "largest video payload of a dependent frame in bytes");
+    app.add_option("--min-key-frame-size", rec.minKeyFrameSize, "smallest video payload of a key frame in bytes");
+    app.add_option("--max-key-frame-size", rec.maxKeyFrameSize, "largest video payload of a key frame in bytes");
     app.add_option("--slices", rec.sliceCount, "recorded slices (each a section of its own)");
     app.add_option("--slice-seconds", rec.sliceSeconds, "length of each slice");
     app.add_option("--gap-seconds", rec.gapSeconds, "gap without recording after each slice");
@@ -81,6 +83,10 @@ int main(int argc, char** argv) {
                    "stop answering after streaming this many frames on a connection");
     app.add_option("--disconnect-after-frames", playback.disconnectAfterFrames,
                    "close a connection after streaming this many frames on it");
+    app.add_flag("--overwritten-positions", playback.positionsOverwritten,
+                 "a pause at a stored position finds a frame of another time there");
+    app.add_option("--unanswered-request", playback.unansweredRequests,
+                   "packet type of a playback request that is taken and never answered (repeatable)");
     CLI11_PARSE(app, argc, argv);
 
     config.newAliveCheck = !legacyAliveCheck;

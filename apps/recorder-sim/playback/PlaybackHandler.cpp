@@ -1,5 +1,6 @@
 #include "PlaybackHandler.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "PlaybackService.h"
@@ -52,6 +53,10 @@ bool PlaybackHandler::handle(RecorderConnection& connection, Packet& packet) {
                           std::holds_alternative<StorageChangeRequest>(*request);
     if (storageRequest && !knowsStorages(connection.sim().config().productVersion)) {
         return false;  // an older recorder does not know these: answered as unknown
+    }
+    const std::vector<uint16_t>& unanswered = _service.config().unansweredRequests;
+    if (std::find(unanswered.begin(), unanswered.end(), packet.type()) != unanswered.end()) {
+        return true;
     }
     _connection = &connection;
     std::visit([this](const auto& message) { on(message); }, *request);
@@ -166,6 +171,9 @@ void PlaybackHandler::on(const PlayRequestMessage& m) {
     if (request.mode == 3) {
         // Position at a section; the next play starts there.
         _cursor = _recording.cursorAtSection(request.param1, _channels, _window);
+        if (_cursor) {
+            sendFrameAt(*_cursor, false);
+        }
         stopReport(_cursor ? SimStopReason::Paused : SimStopReason::NotFound);
         return;
     }
@@ -199,7 +207,23 @@ void PlaybackHandler::on(const PauseRequest& m) {
         return;
     }
     _cursor = _recording.cursorAtPosition(m.position, _channels, _window);
+    if (_cursor) {
+        sendFrameAt(*_cursor, _service.config().positionsOverwritten);
+    }
     stopReport(_cursor ? SimStopReason::Paused : SimStopReason::NotFound);
+}
+
+void PlaybackHandler::sendFrameAt(FrameCursor cursor, bool overwritten) {
+    SyntheticFrame frame;
+    if (!cursor.next(frame)) {
+        return;
+    }
+    if (overwritten) {
+        constexpr int Day = 86400;
+        frame.header.time = frame.header.time.plusSeconds(Day);
+        frame.textIn.time = frame.textIn.time.plusSeconds(Day);
+    }
+    sendFrame(frame);
 }
 
 void PlaybackHandler::on(const JumpToPositionRequest& m) {

@@ -14,8 +14,9 @@ class SyntheticRecording;
 // The playback service on one connection of the simulated recorder: list requests are
 // answered at once from the recording; a play request (mode 1) streams frames in recording
 // order, each with its position, then a stop report; mode 3 positions at a section and a
-// pause request at a position (answered with a stop report), and the next play starts
-// there; the jump requests reposition and stream from the new place.
+// pause request at a position (answered with the frame found there, then a stop report),
+// and the next play starts with that frame; the jump requests reposition and stream from
+// the new place.
 //
 // Streaming never outruns the connection: frames are generated a batch at a time, and
 // only while what was generated before has been taken by the socket, so a slow client
@@ -54,6 +55,9 @@ private:
     void halt();
     void startStreaming(FrameCursor cursor);
     void jumpTo(std::optional<FrameCursor> cursor);
+    // Sends the frame a positioning found (without moving the cursor), a day later when
+    // `overwritten`.
+    void sendFrameAt(FrameCursor cursor, bool overwritten);
     // Generates up to one batch of frames; false when nothing more may be sent now.
     bool streamBatch(uint32_t nowMs);
     bool paceAllows(const SyntheticFrame& frame, uint32_t nowMs);

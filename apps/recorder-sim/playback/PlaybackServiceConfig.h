@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "recorder-sim/recording/SyntheticRecordingOptions.h"
 
@@ -21,6 +23,14 @@ struct PlaybackServiceConfig {
     // sending anything at all (stall) or send what is queued and close (disconnect).
     long stallAfterFrames = -1;
     long disconnectAfterFrames = -1;
+
+    // A pause at a stored position finds newer recording there: the frame sent from that
+    // position has another time (a day later), as on a recorder that has overwritten the
+    // place since the position was stored.
+    bool positionsOverwritten = false;
+    // Requests of these packet types are taken and never answered (alive checks still
+    // are), as by a recorder whose playback service hangs.
+    std::vector<uint16_t> unansweredRequests;
 };
 
 // The reasons the service gives in its stop reports.

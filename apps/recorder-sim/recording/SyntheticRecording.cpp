@@ -34,7 +34,8 @@ bool inDateRange(const Date& date, const Date& from, const Date& to) {
 
 SyntheticRecording::SyntheticRecording(const SyntheticRecordingOptions& options)
     : _options(options),
-      _payload(options.seed, options.minFrameSize, options.maxFrameSize, options.audioFrameSize) {
+      _payload(options.seed, {options.minFrameSize, options.maxFrameSize, options.minKeyFrameSize,
+                              options.maxKeyFrameSize, options.audioFrameSize}) {
     validate();
     _videoMask = BitMask32(static_cast<uint32_t>((uint64_t{1} << _options.videoChannels) - 1));
     _slotsPerSecond = static_cast<uint32_t>(_options.framesPerSecond * (_options.videoChannels + _options.audioChannels) + 1);
@@ -50,6 +51,9 @@ void SyntheticRecording::validate() const {
     require(o.minFrameSize >= SyntheticPayload::StampSize, "minFrameSize must be at least 16");
     require(o.maxFrameSize >= o.minFrameSize && o.maxFrameSize <= 1000000,
             "maxFrameSize must be at least minFrameSize and at most 1000000");
+    require(o.minKeyFrameSize >= SyntheticPayload::StampSize, "minKeyFrameSize must be at least 16");
+    require(o.maxKeyFrameSize >= o.minKeyFrameSize && o.maxKeyFrameSize <= 1000000,
+            "maxKeyFrameSize must be at least minKeyFrameSize and at most 1000000");
     require(o.audioFrameSize >= SyntheticPayload::StampSize && o.audioFrameSize <= 1000000,
             "audioFrameSize must be 16 to 1000000");
     require(o.start.isValid(), "start must be set");
@@ -236,7 +240,7 @@ void SyntheticRecording::makeFrame(const Location& location, SyntheticFrame& out
         h.linkedChannelMask = BitMask32(1u << videoChannelOfAudio(channel));
     }
     out.dependent = out.mediaType == PlaybackLayout::MediaTypeVideo && h.syncIndex != 0;
-    _payload.fill(out.mediaType, channel, frameNumber, out.payload);
+    _payload.fill(out.mediaType, channel, frameNumber, !out.dependent, out.payload);
     uint32_t size = static_cast<uint32_t>(out.payload.size());
     h.extraLength = out.mediaType == PlaybackLayout::MediaTypeVideo && h.syncIndex == 0 && size >= 2 * ExtraDataLength
                         ? ExtraDataLength
@@ -516,5 +520,6 @@ bool SyntheticRecording::verifyFrame(const MediaFrame& frame) const {
         return false;
     }
     if (frame.param64 / static_cast<uint64_t>(_options.framesPerSecond) >= _recordedSeconds) return false;
-    return _payload.verify(frame.mediaType, channel, frame.param64, frame.data, frame.payloadSize());
+    bool keyFrame = frame.mediaType == PlaybackLayout::MediaTypeVideo && frame.syncIndex == 0;
+    return _payload.verify(frame.mediaType, channel, frame.param64, keyFrame, frame.data, frame.payloadSize());
 }

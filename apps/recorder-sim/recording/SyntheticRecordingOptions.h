@@ -17,8 +17,13 @@ struct SyntheticRecordingOptions {
     int framesPerSecond = 5;  // per channel, video and audio alike; 1..60
     int keyFrameInterval = 10;  // frames per key group, 1..65535; groups restart with every section
 
-    uint32_t minFrameSize = 256;   // video payload bytes, at least 16
-    uint32_t maxFrameSize = 4096;  // at least minFrameSize, at most 1000000
+    // Video payload bytes, drawn per frame from these ranges: key frames are large, as
+    // real recorders' are, the frames that depend on them a few KiB. Each at least 16,
+    // the largest at most 1000000 (a frame must fit one packet).
+    uint32_t minFrameSize = 2048;  // frames depending on their key frame
+    uint32_t maxFrameSize = 6144;
+    uint32_t minKeyFrameSize = 100 * 1024;
+    uint32_t maxKeyFrameSize = 900 * 1024;
     uint32_t audioFrameSize = 160;  // at least 16
 
     // Recording starts at `start` and runs in `sliceCount` slices of `sliceSeconds`, each

@@ -14,7 +14,7 @@
 // What a playback client reports to its owner (the archiving client, the schedule
 // wizard, the probe). Every call names the client's handle first.
 //
-// Threads: frames, playbackStopped and playbackCallback arrive on the media dispatcher
+// Threads: frames, playbackStopped and playbackCallback arrive on a media dispatcher
 // thread, one at a time and in the order they were queued for this client; the others
 // (connected, disconnected, lists, playStarted) arrive on the playback context's network
 // thread. A frame's data is valid only during the call. Every operation does nothing by
@@ -41,6 +41,6 @@ public:
     virtual void systemInfoReceived(int, const RemoteSystemInfo&) {}
     // One part of an event list; `hasMore` says whether a continue request brings more.
     virtual void playbackEventListReceived(int, const EventListResponse&) {}
-    // A callback the owner posted through the client (runs on the media dispatcher thread).
+    // A callback the owner posted through the client (runs on a media dispatcher thread).
     virtual void playbackCallback(int, int, int) {}
 };

@@ -27,14 +27,19 @@ public:
     // Makes `id` the current state (traced) and returns it so the caller can fill it in.
     virtual PlaybackState& transitTo(StateId id) = 0;
 
-    // Sends the request to the recorder after dropping whatever is still queued for the
-    // listener from earlier playback.
-    virtual void sendRequest(const PlaybackClientRequest& request) = 0;
+    // The three operations that tell the recorder something answer false when it could
+    // not be told (nothing was sent and nothing changed); the event is then not carried
+    // out.
+    //
+    // Sends the request to the recorder; whatever is still queued for the listener from
+    // earlier playback is dropped.
+    virtual bool sendRequest(const PlaybackClientRequest& request) = 0;
     // Asks the recorder to stop (pause at the last delivered position); frames still
-    // queued or arriving until the stop report are dropped.
-    virtual void sendStop() = 0;
-    // Follows other channels from where playback is.
-    virtual void sendChannels(BitMask32 mask) = 0;
+    // queued or arriving until the next request are dropped.
+    virtual bool sendStop() = 0;
+    // Follows other channels from where playback is; false also when no channel is being
+    // followed yet.
+    virtual bool sendChannels(BitMask32 mask) = 0;
     virtual void playStarted(const PlaybackClientRequest& request) = 0;
     virtual void deliverFrame(const MediaFrame& frame, bool flag, const MediaPosition& position) = 0;
     // Playback stopped for `reason`: queued for the listener's playbackStopped (named apart

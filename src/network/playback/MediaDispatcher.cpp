@@ -4,12 +4,15 @@
 #include <cstdlib>
 
 #include "base/Buffer.h"
+#include "base/Exception.h"
+#include "base/Trace.h"
 #include "base/thread/BlockingVariableLengthQueue.h"
 #include "network/playback/MediaDispatcherClient.h"
 
 namespace {
 std::atomic<MediaDispatcher*> theInstance{nullptr};
-}
+thread_local bool onDispatchThread = false;
+}  // namespace
 
 MediaDispatcher::MediaDispatcher() : LoopingThread("MediaDispatcher"), _work(WorkBufferSize) {}
 
@@ -24,83 +27,197 @@ MediaDispatcher& MediaDispatcher::instance() {
 
 void MediaDispatcher::shutdown() {
     MediaDispatcher* dispatcher = theInstance.load();
-    if (dispatcher != nullptr && !dispatcher->isFinished()) {
-        dispatcher->stop();
-        dispatcher->join();
+    if (dispatcher == nullptr || dispatcher->isFinished()) {
+        return;
     }
+    dispatcher->stop();
+    dispatcher->join();
+    std::vector<Helper*> helpers;
+    {
+        // No thread is added once the stop was asked for.
+        std::lock_guard<Mutex> guard(dispatcher->_mutex);
+        for (auto& helper : dispatcher->_helpers) {
+            helpers.push_back(helper.get());
+        }
+    }
+    for (Helper* helper : helpers) {
+        helper->join();
+    }
+}
+
+bool MediaDispatcher::isDispatchThread() {
+    return onDispatchThread;
+}
+
+int MediaDispatcher::threadCount() {
+    std::lock_guard<Mutex> guard(_mutex);
+    return 1 + static_cast<int>(_helpers.size());
+}
+
+void MediaDispatcher::setHookBeforeDeliver(DeliverHook hook) {
+    std::lock_guard<Mutex> guard(_mutex);
+    _hookBeforeDeliver = std::move(hook);
 }
 
 void MediaDispatcher::registerClient(MediaDispatcherClient* client, BlockingVariableLengthQueue* queue) {
     std::lock_guard<Mutex> guard(_mutex);
-    _queues[client] = queue;
+    Entry entry;
+    entry.queue = queue;
+    _clients[client] = entry;
+}
+
+bool MediaDispatcher::isBusyElsewhere(MediaDispatcherClient* client) const {
+    uint32_t self = Thread::currentThreadId();
+    return std::any_of(_dispatching.begin(), _dispatching.end(),
+                       [&](const auto& entry) { return entry.first == client && entry.second != self; });
 }
 
 void MediaDispatcher::unregisterClient(MediaDispatcherClient* client) {
     std::lock_guard<Mutex> guard(_mutex);
-    _queues.erase(client);
-    if (Thread::currentThreadId() == id()) {
-        return;
-    }
-    while (_dispatching == client) {
+    _clients.erase(client);
+    _ready.erase(std::remove(_ready.begin(), _ready.end(), client), _ready.end());
+    while (isBusyElsewhere(client)) {
         _dispatchEnded.wait();
     }
 }
 
 void MediaDispatcher::recordQueued(MediaDispatcherClient* client) {
     std::lock_guard<Mutex> guard(_mutex);
-    _pending.push_back(client);
-    _pendingChanged.notify();
+    auto found = _clients.find(client);
+    if (found == _clients.end()) {
+        return;
+    }
+    ++found->second.pending;
+    makeReady(client, found->second);
+}
+
+void MediaDispatcher::makeReady(MediaDispatcherClient* client, Entry& entry) {
+    if (entry.busy || entry.ready || entry.pending <= 0) {
+        return;
+    }
+    entry.ready = true;
+    _ready.push_back(client);
+    wakeOrAddThread();
+}
+
+void MediaDispatcher::wakeOrAddThread() {
+    if (stopRequested()) {
+        return;
+    }
+    if (_idle > 0) {
+        --_idle;
+        _readyChanged.notify();
+        return;
+    }
+    // Every thread is delivering to some client, and one more client waits: it gets a
+    // thread of its own rather than wait for a listener that may take its time.
+    if (1 + _helpers.size() >= _clients.size()) {
+        return;
+    }
+    try {
+        auto helper = std::make_unique<Helper>(*this);
+        helper->start();
+        _helpers.push_back(std::move(helper));
+    } catch (const Exception& e) {
+        // The waiting client is served by the next thread that comes free.
+        QF_TRACE("MediaDispatcher: no further thread: %s\n", messageOf(e));
+    }
+}
+
+void MediaDispatcher::onStart() {
+    onDispatchThread = true;
+}
+
+void MediaDispatcher::Helper::onStart() {
+    onDispatchThread = true;
+}
+
+void MediaDispatcher::Helper::runOnce() {
+    _owner.serveOne(_work);
 }
 
 void MediaDispatcher::runOnce() {
+    serveOne(_work);
+}
+
+void MediaDispatcher::serveOne(std::vector<uint8_t>& work) {
     MediaDispatcherClient* client = nullptr;
     int length = 0;
+    DeliverHook hook;
     {
         std::lock_guard<Mutex> guard(_mutex);
-        while (_pending.empty() && !stopRequested()) {
-            _pendingChanged.wait();
+        while (_ready.empty() && !stopRequested()) {
+            ++_idle;
+            _readyChanged.wait();
         }
         if (stopRequested()) {
             return;
         }
-        client = _pending.front();
-        _pending.pop_front();
-        auto found = _queues.find(client);
-        if (found == _queues.end()) {
-            return;  // unregistered meanwhile: its records are gone with it
+        client = _ready.front();
+        _ready.pop_front();
+        if (!_ready.empty()) {
+            wakeOrAddThread();  // the others need not wait for this delivery
         }
+        auto found = _clients.find(client);
+        if (found == _clients.end()) {
+            return;
+        }
+        Entry& entry = found->second;
+        entry.ready = false;
         // A record is popped whole into the work buffer, so it must hold the largest record
         // the queue can carry. Only this thread touches the buffer.
-        size_t largest = static_cast<size_t>(found->second->maxRecordLength());
-        if (largest > _work.size()) {
-            _work.resize(largest);
+        size_t largest = static_cast<size_t>(entry.queue->maxRecordLength());
+        if (largest > work.size()) {
+            work.resize(largest);
         }
-        length = found->second->tryPop(_work.data(), 0);
+        length = entry.queue->tryPop(work.data(), 0);
         if (length <= 0) {
-            return;  // cleared since it was queued
+            entry.pending = 0;  // cleared since it was announced
+            return;
         }
-        _dispatching = client;
+        --entry.pending;
+        entry.busy = true;
+        _dispatching.emplace_back(client, Thread::currentThreadId());
+        hook = _hookBeforeDeliver;
     }
-    Buffer record(_work.data(), length);
+    client->recordTaken();
+    if (hook) {
+        hook(*client);
+    }
+    Buffer record(work.data(), length);
     try {
         client->dispatch(record);
     } catch (...) {
         // A listener's failure must not stop delivery to every other client.
     }
     ++_delivered;
-    {
-        std::lock_guard<Mutex> guard(_mutex);
-        _dispatching = nullptr;
-        _dispatchEnded.notifyAll();
+    std::lock_guard<Mutex> guard(_mutex);
+    auto mine = std::find(_dispatching.begin(), _dispatching.end(), std::make_pair(client, Thread::currentThreadId()));
+    if (mine != _dispatching.end()) {
+        _dispatching.erase(mine);
     }
-    Thread::yield();
+    _dispatchEnded.notifyAll();
+    auto found = _clients.find(client);
+    if (found != _clients.end()) {
+        Entry& entry = found->second;
+        entry.busy = false;
+        if (entry.pending > 0 && !entry.ready) {
+            // This thread comes back for it (or for a client queued earlier, in which case
+            // the next round wakes another thread for this one).
+            entry.ready = true;
+            _ready.push_back(client);
+        }
+    }
 }
 
 void MediaDispatcher::stop() {
     LoopingThread::stop();
     std::lock_guard<Mutex> guard(_mutex);
-    for (auto& entry : _queues) {
-        entry.second->close();
+    for (auto& helper : _helpers) {
+        helper->stop();
     }
-    _pendingChanged.notifyAll();
+    for (auto& entry : _clients) {
+        entry.second.queue->close();
+    }
+    _readyChanged.notifyAll();
 }

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/thread/Condition.h"
@@ -13,24 +16,30 @@
 class BlockingVariableLengthQueue;
 class MediaDispatcherClient;
 
-// The process-wide thread ("MediaDispatcher") that delivers frames, stop reports and
+// The process-wide threads ("MediaDispatcher") that deliver frames, stop reports and
 // posted callbacks to the playback clients' listeners, decoupled from the network thread.
-// Each client has its own media queue; a producer pushes a record into it and then names
-// the client on the pending queue, and the thread takes one record per pending entry and
-// hands it to the client's dispatch(). Records of one client are therefore delivered one
-// at a time and in the order they were queued.
+// Each client has its own media queue; a producer pushes a record into it and tells the
+// dispatcher, which takes one record at a time and hands it to the client's dispatch().
+// A client is served by one thread at a time, so its records are delivered one at a time
+// and in the order they were queued; clients with records waiting take turns.
+//
+// A listener that takes long (a storage write on a slow disk) must not hold up the other
+// clients: while every dispatcher thread is busy and another client has records waiting,
+// one more thread is started for it. Threads are kept until the dispatcher stops, so
+// there are never more than the clients that were busy at once.
 //
 // Threads: registerClient/unregisterClient/recordQueued from any thread. unregisterClient
-// waits for a dispatch to that client in progress on the dispatcher thread to end (unless
-// called from that very thread), so a client may be destroyed once it returns. The
-// dispatcher mutex guards the map and each pop; it is never held during dispatch().
+// waits for a dispatch to that client in progress on another dispatcher thread to end
+// (not when called from inside that dispatch), so a client may be destroyed once it
+// returns. The dispatcher mutex guards the client table and each pop; it is never held
+// during dispatch().
 class MediaDispatcher : public ISingleton, public LoopingThread {
 public:
     static constexpr int WorkBufferSize = 262144;
 
     // Created and started on first use.
     static MediaDispatcher& instance();
-    // Stops the thread if it was ever started (at process exit).
+    // Stops every dispatcher thread if the dispatcher was ever started (at process exit).
     static void shutdown();
 
     void registerClient(MediaDispatcherClient* client, BlockingVariableLengthQueue* queue);
@@ -39,21 +48,63 @@ public:
     void recordQueued(MediaDispatcherClient* client);
 
     void runOnce() override;
-    // Stops the thread and closes every registered queue.
+    void onStart() override;
+    // Stops the threads and closes every registered queue.
     void stop() override;
 
     // Records delivered so far (for tests and benchmarks).
     uint64_t delivered() const { return _delivered.load(); }
+    // Whether the calling thread is one of the dispatcher's.
+    static bool isDispatchThread();
+    // Dispatcher threads started so far.
+    int threadCount();
+
+    // For tests: runs on the dispatching thread after a record of `client` was taken from
+    // its queue and before the client gets it, so a test can hold delivery at that point.
+    // Empty to remove. Set it while no record is being delivered.
+    using DeliverHook = std::function<void(MediaDispatcherClient& client)>;
+    void setHookBeforeDeliver(DeliverHook hook);
 
 private:
+    class Helper : public LoopingThread {
+    public:
+        explicit Helper(MediaDispatcher& owner) : LoopingThread("MediaDispatcher"), _owner(owner) {}
+        void onStart() override;
+        void runOnce() override;
+
+    private:
+        MediaDispatcher& _owner;
+        std::vector<uint8_t> _work = std::vector<uint8_t>(WorkBufferSize);
+    };
+
+    struct Entry {
+        BlockingVariableLengthQueue* queue = nullptr;
+        int pending = 0;     // records announced and not yet taken
+        bool busy = false;   // a thread is delivering one of its records
+        bool ready = false;  // waiting in _ready for a thread
+    };
+
     MediaDispatcher();
+    // Takes the next client with records waiting and delivers one of them, using `work`
+    // as the buffer the record is popped into.
+    void serveOne(std::vector<uint8_t>& work);
+    // Under the mutex: makes sure a thread will take what waits in _ready.
+    void wakeOrAddThread();
+    // Under the mutex: queues the client for a thread unless it is served or queued.
+    void makeReady(MediaDispatcherClient* client, Entry& entry);
+    bool isBusyElsewhere(MediaDispatcherClient* client) const;
 
     Mutex _mutex;
-    Condition _pendingChanged{_mutex};
+    Condition _readyChanged{_mutex};
     Condition _dispatchEnded{_mutex};
-    std::map<MediaDispatcherClient*, BlockingVariableLengthQueue*> _queues;
-    std::deque<MediaDispatcherClient*> _pending;
-    MediaDispatcherClient* _dispatching = nullptr;
-    std::vector<uint8_t> _work;
+    std::map<MediaDispatcherClient*, Entry> _clients;
+    std::deque<MediaDispatcherClient*> _ready;
+    int _idle = 0;  // threads waiting for a client and not yet woken
+    std::vector<std::unique_ptr<Helper>> _helpers;
+    // Clients being delivered to, with the delivering thread (a client that was
+    // unregistered meanwhile stays here until its delivery ends).
+    std::vector<std::pair<MediaDispatcherClient*, uint32_t>> _dispatching;
+    std::vector<uint8_t> _work;  // this thread's
     std::atomic<uint64_t> _delivered{0};
+    DeliverHook _hookBeforeDeliver;
 };

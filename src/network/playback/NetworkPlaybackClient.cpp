@@ -158,11 +158,14 @@ bool NetworkPlaybackClient::supportsStorageList(const char* version) {
     }
     char* end = nullptr;
     long major = std::strtol(version, &end, 10);
+    if (end == version) {
+        return false;  // no version number at all
+    }
     long minor = 0;
-    if (end != nullptr && *end == '.') {
+    if (*end == '.') {
         minor = std::strtol(end + 1, nullptr, 10);
     }
-    return major > 1 || minor >= 2;
+    return major > 1 || (major == 1 && minor >= 2);
 }
 
 bool NetworkPlaybackClient::requestStorageList() {
@@ -174,10 +177,14 @@ bool NetworkPlaybackClient::requestStorageList() {
 }
 
 bool NetworkPlaybackClient::changeStorage(const std::string& name) {
-    if (handle.load() == -1) {
+    // An older recorder would not answer the change, and the client would wait for the
+    // answer for ever.
+    if (handle.load() == -1 || !supportsStorageList(productInfo().version())) {
         return false;
     }
-    storageChangingEvent();
+    if (!storageChangingEvent()) {
+        return false;
+    }
     return request("changeStorage",
                    [&](NetworkPlaybackContext& c, int h) { c.sendStorageChangeRequest(h, name.c_str()); });
 }
@@ -218,6 +225,25 @@ void NetworkPlaybackClient::transmitJumpNear(const MediaPosition& position, cons
 
 void NetworkPlaybackClient::transmitPause(const MediaPosition& position) {
     context().sendPauseRequest(handle.load(), position);
+}
+
+bool NetworkPlaybackClient::mayWaitForRoom() const {
+    return !context().isDispatcherThread();
+}
+
+void NetworkPlaybackClient::holdSource() {
+    _heldHandle = handle.load();
+    if (_heldHandle != -1) {
+        context().holdReceiving(_heldHandle);
+    }
+}
+
+void NetworkPlaybackClient::releaseSource() {
+    int held = _heldHandle;
+    _heldHandle = -1;
+    if (held != -1) {
+        context().resumeReceiving(held);
+    }
 }
 
 // ---- session callbacks (network thread) ------------------------------------------------------
@@ -269,7 +295,7 @@ void NetworkPlaybackClient::sectionListReceived(BitMask32 channels, const Interv
 }
 
 void NetworkPlaybackClient::textInFrameReceived(const TextInFrame& frame, const MediaPosition& position) {
-    queueTextIn(frame, position);
+    textInEvent(frame, position);
 }
 
 void NetworkPlaybackClient::mediaFrameReceived(const MediaFrame& frame, bool flag, const MediaPosition& position) {
@@ -288,4 +314,8 @@ void NetworkPlaybackClient::eventListReceived(const EventListResponse& list) {
 
 void NetworkPlaybackClient::storageChanged() {
     storageKnownEvent();
+}
+
+bool NetworkPlaybackClient::replyOverdue(uint32_t now, uint32_t limitMs) {
+    return isWaitOverdue(now, limitMs);
 }

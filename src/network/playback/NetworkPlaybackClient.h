@@ -48,8 +48,8 @@ public:
     bool continueTextInEventList(unsigned value, bool flag);
     bool requestPlaybackInterval(const Interval& interval);
     bool pause(const MediaPosition& position);
-    // Only recorders of version 1.2 or later know storage lists; false (nothing sent) for
-    // older ones.
+    // Only recorders of version 1.2 or later know storages; for older ones both answer
+    // false and send nothing.
     bool requestStorageList();
     bool changeStorage(const std::string& name);
     // Not supported by this client: traced, nothing sent.
@@ -76,6 +76,7 @@ public:
     void playbackStopped(int reason) override;
     void eventListReceived(const EventListResponse& list) override;
     void storageChanged() override;
+    bool replyOverdue(uint32_t now, uint32_t limitMs) override;
 
 protected:
     int playbackHandle() const override { return handle.load(); }
@@ -85,6 +86,10 @@ protected:
     void transmitJumpNear(const MediaPosition& position, const DateTime& time, int value,
                           BitMask32 channels) override;
     void transmitPause(const MediaPosition& position) override;
+    bool mayWaitForRoom() const override;
+    // The media queue is full: read nothing more from the recorder until it has room.
+    void holdSource() override;
+    void releaseSource() override;
 
 private:
     // Sends through the context on the current handle; false when not connected or when
@@ -93,6 +98,7 @@ private:
     bool request(const char* what, Send send);
 
     bool _attached = false;
+    int _heldHandle = -1;  // the connection held by holdSource(); under the media queue's lock
     std::atomic<int> _lastConnectError{0};
     std::atomic<bool> _textInCalendar{false};
     mutable std::mutex _infoMutex;

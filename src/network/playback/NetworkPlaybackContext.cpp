@@ -3,15 +3,29 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 
+#include "base/Clock.h"
 #include "base/Trace.h"
 #include "base/thread/Thread.h"
 #include "network/playback/NetworkPlaybackSession.h"
-#include "network/protocol/SiteAddress.h"
+#include "network/protocol/Login.h"
 #include "network/session/DisconnectReason.h"
 
 namespace {
 std::atomic<NetworkPlaybackContext*> theContext{nullptr};
+std::mutex timingsMutex;
+NetworkPlaybackContext::Timings currentTimings;
+}  // namespace
+
+void NetworkPlaybackContext::setTimings(const Timings& timings) {
+    std::lock_guard<std::mutex> guard(timingsMutex);
+    currentTimings = timings;
+}
+
+NetworkPlaybackContext::Timings NetworkPlaybackContext::timings() {
+    std::lock_guard<std::mutex> guard(timingsMutex);
+    return currentTimings;
 }
 
 NetworkPlaybackContext::NetworkPlaybackContext()
@@ -21,6 +35,7 @@ NetworkPlaybackContext& NetworkPlaybackContext::instance() {
     return createOnce(theContext, [] {
         auto* context = new NetworkPlaybackContext();
         context->start();
+        context->_watchdog.start();
         std::atexit(&NetworkPlaybackContext::shutdown);
         return context;
     });
@@ -34,6 +49,10 @@ void NetworkPlaybackContext::shutdown() {
 
 int NetworkPlaybackContext::connect(NetworkPlaybackSession& owner, const std::string& host, uint16_t port,
                                     const std::string& user, const std::string& password) {
+    // Resolved before the mutex is taken: a slow name server must not hold up the
+    // notifications of every other connection.
+    SocketAddress address(host.c_str(), port);
+    Login login(user.c_str(), password.c_str());
     // Held across the facade's connect so that no notification of the new handle can be
     // routed before the handle is known to belong to `owner`, and before the owner holds
     // it: a connect refused at once is reported right after the mutex is released, and
@@ -42,7 +61,7 @@ int NetworkPlaybackContext::connect(NetworkPlaybackSession& owner, const std::st
     owner.closeRequested.store(false);
     owner.connectedFlag.store(false);
     owner.loginResult.clear();
-    int handle = PlaybackClientFacade::connect(SiteAddress{host, port, user, password}, &owner);
+    int handle = PlaybackClientFacade::connect(address, login, &owner);
     if (handle != -1) {
         _owners[handle] = &owner;
         owner.handle.store(handle);
@@ -86,6 +105,8 @@ void NetworkPlaybackContext::forget(NetworkPlaybackSession& owner) {
 }
 
 void NetworkPlaybackContext::stop() {
+    _watchdog.stop();
+    _watchdog.join();
     PlaybackClientFacade::stop();
     std::lock_guard<Mutex> guard(_mutex);
     _owners.clear();
@@ -129,6 +150,44 @@ void NetworkPlaybackContext::route(int handle, Call call) {
         throw;
     }
     done();
+}
+
+// ---- the watchdog ----------------------------------------------------------------------
+
+void NetworkPlaybackContext::Watchdog::runOnce() {
+    _owner.endOverdueWaits();
+    ++_owner._watchdogRounds;
+    std::lock_guard<Mutex> guard(_sleepMutex);
+    if (!stopRequested()) {
+        _wake.waitFor(NetworkPlaybackContext::timings().roundMs);
+    }
+}
+
+void NetworkPlaybackContext::Watchdog::stop() {
+    LoopingThread::stop();
+    std::lock_guard<Mutex> guard(_sleepMutex);
+    _wake.notifyAll();
+}
+
+void NetworkPlaybackContext::endOverdueWaits() {
+    uint32_t limit = timings().replyTimeoutMs;
+    uint32_t now = Clock::current().tickCount();
+    std::vector<int> handles;
+    {
+        std::lock_guard<Mutex> guard(_mutex);
+        for (const auto& entry : _owners) {
+            handles.push_back(entry.first);
+        }
+    }
+    for (int handle : handles) {
+        bool overdue = false;
+        route(handle, [&](NetworkPlaybackSession& o) { overdue = o.replyOverdue(now, limit); });
+        if (overdue) {
+            QF_TRACE("NetworkPlaybackContext: handle %d: no answer to a playback request for %u ms\n", handle,
+                     limit);
+            close(handle, DisconnectReason::NoAliveAnswer);
+        }
+    }
 }
 
 // ---- notifications -------------------------------------------------------------------------

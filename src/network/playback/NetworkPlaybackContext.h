@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -7,6 +9,7 @@
 
 #include "base/thread/Condition.h"
 #include "base/thread/ISingleton.h"
+#include "base/thread/LoopingThread.h"
 #include "base/thread/Mutex.h"
 #include "network/protocol/playback/PlaybackClientFacade.h"
 
@@ -15,6 +18,12 @@ class NetworkPlaybackSession;
 // The process-wide playback facade: 100 sessions on one dispatcher ("NetworkPlaybackContext
 // Dispatcher"), shared by every playback client. It maps each handle to its owner and
 // routes every notification of that handle to it.
+//
+// A recorder that keeps the connection alive but never answers a playback request would
+// hold its client (and whoever waits on it) for ever: a watchdog thread looks once per
+// round, on the process clock, at every owner still waiting for an answer, and ends the
+// connection of one that has waited longer than the reply time-out with reason 312 (the
+// recorder does not answer), on which the archiving schedules reconnect.
 //
 // Threads: connect/disconnect/isConnected/forget from any thread; notifications arrive on
 // the dispatcher's worker. The context mutex guards the handle map; it is taken before
@@ -26,6 +35,14 @@ class NetworkPlaybackSession;
 class NetworkPlaybackContext : public PlaybackClientFacade, public ISingleton {
 public:
     static constexpr int SessionCount = 100;
+
+    struct Timings {
+        uint32_t replyTimeoutMs = 120000;
+        int roundMs = 1000;  // real time between two looks of the watchdog
+    };
+    // The periods in force (tests shorten the round).
+    static void setTimings(const Timings& timings);
+    static Timings timings();
 
     // Created and started on first use.
     static NetworkPlaybackContext& instance();
@@ -41,6 +58,8 @@ public:
     bool isConnected(int handle);
     // Drops every handle of the owner; no call reaches it afterwards.
     void forget(NetworkPlaybackSession& owner);
+    // Rounds the watchdog has completed (tests wait for one to pass after moving the clock).
+    uint64_t watchdogRounds() const { return _watchdogRounds.load(); }
     void stop() override;
 
     // ---- facade notifications ---------------------------------------------------------
@@ -65,7 +84,22 @@ public:
     void storageChanged(int handle) override;
 
 private:
+    class Watchdog : public LoopingThread {
+    public:
+        explicit Watchdog(NetworkPlaybackContext& owner)
+            : LoopingThread("NetworkPlaybackContext Watchdog"), _owner(owner) {}
+        void runOnce() override;
+        void stop() override;
+
+    private:
+        NetworkPlaybackContext& _owner;
+        Mutex _sleepMutex;
+        Condition _wake{_sleepMutex};
+    };
+
     NetworkPlaybackContext();
+    // Ends the connections whose owners waited too long for an answer.
+    void endOverdueWaits();
 
     // Calls `call(owner)` for the owner of `handle`, if it has one, marked busy meanwhile.
     template <typename Call>
@@ -78,4 +112,6 @@ private:
     std::map<int, NetworkPlaybackSession*> _owners;
     // The owners being called back right now, with the calling thread.
     std::vector<std::pair<NetworkPlaybackSession*, uint32_t>> _busy;
+    Watchdog _watchdog{*this};
+    std::atomic<uint64_t> _watchdogRounds{0};
 };

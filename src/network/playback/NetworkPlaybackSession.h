@@ -41,6 +41,9 @@ public:
     virtual void textInEventListReceived(const TextInEventListResponse&) {}
     virtual void storageListReceived(const StorageListResponse&) {}
     virtual void storageChanged() = 0;
+    // Whether this owner has waited longer than `limitMs` (at tick `now`) for the recorder
+    // to answer a request; the context then ends the connection.
+    virtual bool replyOverdue(uint32_t /*now*/, uint32_t /*limitMs*/) { return false; }
 
     std::atomic<int> handle{-1};
     std::atomic<bool> closeRequested{false};

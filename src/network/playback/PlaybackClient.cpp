@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/Buffer.h"
+#include "base/Clock.h"
 #include "base/Exception.h"
 #include "base/Trace.h"
 #include "network/playback/TextInRecord.h"
@@ -48,10 +49,15 @@ PlaybackClient::~PlaybackClient() = default;
 // ---- events ------------------------------------------------------------------------------
 
 template <typename Event>
-void PlaybackClient::handleEvent(Event event) {
+bool PlaybackClient::handleEvent(bool byOwner, Event event) {
     Outgoing outgoing;
     {
         std::lock_guard<Mutex> guard(_stateMutex);
+        PlaybackState* before = _current;
+        if (byOwner && (before->id() == Disconnected || before->id() == StorageUnknown)) {
+            return false;
+        }
+        uint32_t enteredBefore = _enteredTick;
         Outgoing* outer = _outgoing;
         _outgoing = &outgoing;
         try {
@@ -61,65 +67,101 @@ void PlaybackClient::handleEvent(Event event) {
             throw;
         }
         _outgoing = outer;
+        if (byOwner && outgoing.failed) {
+            // Nothing was sent, so nothing will be answered: back to where the event found
+            // the client, with nothing reported.
+            if (_current != before) {
+                _current = before;
+                _enteredTick = enteredBefore;
+                QF_TRACE("TRANSIT TO: %s\n", _current->name());
+            }
+            return false;
+        }
     }
-    send(outgoing);
+    send(outgoing, byOwner ? !mayWaitForRoom() : true);
+    if (byOwner && outgoing.newStream) {
+        // A frame of the stream just ended may be in the listener's hands on a dispatcher
+        // thread: wait until it is out of them.
+        std::lock_guard<Mutex> delivered(_frameMutex);
+    }
+    return true;
 }
 
-void PlaybackClient::play(const PlaybackClientRequest& request) {
-    handleEvent([&](PlaybackState& state) { state.play(request); });
+bool PlaybackClient::play(const PlaybackClientRequest& request) {
+    return handleEvent(true, [&](PlaybackState& state) { state.play(request); });
 }
 
-void PlaybackClient::stop() {
-    handleEvent([&](PlaybackState& state) { state.stop(); });
+bool PlaybackClient::stop() {
+    return handleEvent(true, [&](PlaybackState& state) { state.stop(); });
 }
 
-void PlaybackClient::changeChannels(BitMask32 mask) {
-    handleEvent([&](PlaybackState& state) { state.changeChannels(mask); });
+bool PlaybackClient::changeChannels(BitMask32 mask) {
+    return handleEvent(true, [&](PlaybackState& state) { state.changeChannels(mask); });
+}
+
+bool PlaybackClient::storageChangingEvent() {
+    return handleEvent(true, [&](PlaybackState& state) { state.storageChanging(); });
 }
 
 void PlaybackClient::connectedEvent() {
-    handleEvent([&](PlaybackState& state) { state.connected(); });
+    handleEvent(false, [&](PlaybackState& state) {
+        state.connected();
+        beginStream(false);
+    });
 }
 
 void PlaybackClient::disconnectedEvent() {
-    handleEvent([&](PlaybackState& state) { state.disconnected(); });
+    handleEvent(false, [&](PlaybackState& state) {
+        state.disconnected();
+        beginStream(false);
+    });
 }
 
 void PlaybackClient::stoppedEvent(int reason) {
-    handleEvent([&](PlaybackState& state) { state.stopped(reason); });
+    handleEvent(false, [&](PlaybackState& state) { state.stopped(reason); });
 }
 
 void PlaybackClient::frameEvent(const MediaFrame& frame, bool flag, const MediaPosition& position) {
-    handleEvent([&](PlaybackState& state) { state.frameArrived(frame, flag, position); });
+    handleEvent(false, [&](PlaybackState& state) { state.frameArrived(frame, flag, position); });
 }
 
-void PlaybackClient::storageChangingEvent() {
-    handleEvent([&](PlaybackState& state) { state.storageChanging(); });
+void PlaybackClient::textInEvent(const TextInFrame& frame, const MediaPosition& position) {
+    // Text-in frames travel outside the state machine; those of a stream being stopped
+    // are dropped here, like its audio and video.
+    handleEvent(false, [&](PlaybackState&) {
+        if (_takesTextIn) {
+            _outgoing->textIn = &frame;
+            _outgoing->position = position;
+            _outgoing->stream = _stream.load();
+        }
+    });
 }
 
 void PlaybackClient::storageKnownEvent() {
-    handleEvent([&](PlaybackState& state) { state.storageKnown(); });
+    handleEvent(false, [&](PlaybackState& state) { state.storageKnown(); });
 }
 
 bool PlaybackClient::positionAt(const MediaPosition& position) {
-    std::lock_guard<Mutex> guard(_stateMutex);
-    PlaybackState* before = _current;
-    if (before->id() == Stopped || before->id() == Init) {
-        PlaybackClientRequest current = before->request;
-        transitTo(WaitingForReply).request = current;
-    }
-    // Sent with the state mutex held: the stop report, handled under the same mutex,
-    // cannot overtake the transition above.
-    try {
-        transmitPause(position);
-        return true;
-    } catch (const Exception& e) {
-        QF_TRACE("PlaybackClient::positionAt : %s\n", messageOf(e));
-        if (_current != before) {
-            transitTo(before->id());
+    {
+        std::lock_guard<Mutex> guard(_stateMutex);
+        StateId id = _current->id();
+        if (id == Disconnected || id == StorageUnknown) {
+            return false;
         }
-        return false;
+        // Sent with the state mutex held: the stop report, handled under the same mutex,
+        // cannot overtake the transition below.
+        if (!transmit("positionAt", [&] { transmitPause(position); })) {
+            return false;
+        }
+        if (id != Stopped && id != Init) {
+            return true;  // a plain pause of what is under way
+        }
+        PlaybackClientRequest current = _current->request;
+        transitTo(WaitingForReply).request = current;
+        beginStream(true);
     }
+    std::lock_guard<Mutex> delivered(_frameMutex);
+    return true;
 }
 
 IPlaybackStateMachineContext::StateId PlaybackClient::stateId() {
@@ -127,19 +169,48 @@ IPlaybackStateMachineContext::StateId PlaybackClient::stateId() {
     return _current->id();
 }
 
+bool PlaybackClient::isWaitOverdue(uint32_t now, uint32_t limitMs) {
+    std::lock_guard<Mutex> guard(_stateMutex);
+    StateId id = _current->id();
+    bool waiting = id == WaitingForReply || id == WaitingForStop || id == StorageUnknown;
+    return waiting && now - _enteredTick > limitMs;
+}
+
 PlaybackState& PlaybackClient::transitTo(StateId id) {
     _current = _states[static_cast<size_t>(id)];
+    _enteredTick = Clock::current().tickCount();
     QF_TRACE("TRANSIT TO: %s\n", _current->name());
     return *_current;
 }
 
 // ---- what the states do -------------------------------------------------------------------
 
-void PlaybackClient::sendRequest(const PlaybackClientRequest& request) {
-    std::lock_guard<Mutex> guard(_clientMutex);
-    clearMediaQueue();
-    _stopping.store(false);
+template <typename Transmit>
+bool PlaybackClient::transmit(const char* what, Transmit send) {
     try {
+        std::lock_guard<Mutex> guard(_clientMutex);
+        send();
+        return true;
+    } catch (const Exception& e) {
+        QF_TRACE("PlaybackClient::%s : %s\n", what, messageOf(e));
+        if (_outgoing != nullptr) {
+            _outgoing->failed = true;
+        }
+        return false;
+    }
+}
+
+void PlaybackClient::beginStream(bool takesTextIn) {
+    clearMediaQueue();
+    _stream.fetch_add(1);
+    _takesTextIn = takesTextIn;
+    if (_outgoing != nullptr) {
+        _outgoing->newStream = true;
+    }
+}
+
+bool PlaybackClient::sendRequest(const PlaybackClientRequest& request) {
+    bool sent = transmit("sendRequest", [&] {
         switch (request.kind) {
             case PlaybackClientRequest::Play:
                 transmitPlay(request.play);
@@ -154,29 +225,27 @@ void PlaybackClient::sendRequest(const PlaybackClientRequest& request) {
                 transmitJumpNear(request.position, request.time, request.nearValue, request.channels);
                 break;
         }
-        _active = request;
-    } catch (const Exception& e) {
-        QF_TRACE("PlaybackClient::sendRequest : %s\n", messageOf(e));
+    });
+    if (sent) {
+        beginStream(true);
     }
+    return sent;
 }
 
-void PlaybackClient::sendStop() {
-    std::lock_guard<Mutex> guard(_clientMutex);
-    clearMediaQueue();
-    _stopping.store(true);
+bool PlaybackClient::sendStop() {
     MediaPosition position;
     {
         std::lock_guard<std::mutex> last(_lastMutex);
         position = _lastPosition;
     }
-    try {
-        transmitPause(position);
-    } catch (const Exception& e) {
-        QF_TRACE("PlaybackClient::sendStop : %s\n", messageOf(e));
+    bool sent = transmit("sendStop", [&] { transmitPause(position); });
+    if (sent) {
+        beginStream(false);
     }
+    return sent;
 }
 
-void PlaybackClient::sendChannels(BitMask32 mask) {
+bool PlaybackClient::sendChannels(BitMask32 mask) {
     MediaPosition position;
     DateTime time;
     int followed = -1;
@@ -187,20 +256,22 @@ void PlaybackClient::sendChannels(BitMask32 mask) {
         followed = _followedChannel;
     }
     if (followed < 0) {
-        return;
+        if (_outgoing != nullptr) {
+            _outgoing->failed = true;  // nothing to continue from
+        }
+        return false;
     }
-    std::lock_guard<Mutex> guard(_clientMutex);
-    clearMediaQueue();
-    _stopping.store(false);
-    try {
+    bool sent = transmit("sendChannels", [&] {
         if (mask.isSet(followed) && !position.isZero()) {
             transmitJumpToPosition(position, 0);
         } else {
             transmitJumpNear(position, time, 1, mask);
         }
-    } catch (const Exception& e) {
-        QF_TRACE("PlaybackClient::sendChannels : %s\n", messageOf(e));
+    });
+    if (sent) {
+        beginStream(true);
     }
+    return sent;
 }
 
 void PlaybackClient::playStarted(const PlaybackClientRequest& request) {
@@ -222,6 +293,7 @@ void PlaybackClient::deliverFrame(const MediaFrame& frame, bool flag, const Medi
         return;
     }
     _outgoing->frame = true;
+    _outgoing->stream = _stream.load();
     _outgoing->mediaFrame = &frame;
     _outgoing->flag = flag;
     _outgoing->rate = rateOf(_current->request);
@@ -239,23 +311,32 @@ void PlaybackClient::reportStopped(int reason) {
 
 // ---- the media queue -----------------------------------------------------------------------
 
-void PlaybackClient::send(const Outgoing& outgoing) {
+void PlaybackClient::send(const Outgoing& outgoing, bool withoutWaiting) {
     if (outgoing.frame) {
-        queueFrame(*outgoing.mediaFrame, outgoing.flag, outgoing.rate, outgoing.position);
+        queueFrame(outgoing, withoutWaiting);
+    }
+    if (outgoing.textIn != nullptr) {
+        queueTextIn(outgoing, withoutWaiting);
     }
     if (outgoing.stop) {
-        queueSmall(StopRecord, static_cast<uint32_t>(outgoing.reason), 0, 1);
+        queueSmall(StopRecord, static_cast<uint32_t>(outgoing.reason), 0, 1, withoutWaiting);
     }
 }
 
-void PlaybackClient::queueFrame(const MediaFrame& frame, bool flag, int rate, const MediaPosition& position) {
-    uint8_t head[8 + 8 + PositionSize + FrameHeaderSize];
+bool PlaybackClient::queue(const void* const pieces[], const int lengths[], int n, bool withoutWaiting) {
+    return withoutWaiting ? queueRecordWithoutWaiting(pieces, lengths, n) : queueRecord(pieces, lengths, n);
+}
+
+void PlaybackClient::queueFrame(const Outgoing& outgoing, bool withoutWaiting) {
+    const MediaFrame& frame = *outgoing.mediaFrame;
+    uint8_t head[12 + 8 + PositionSize + FrameHeaderSize];
     Buffer buffer(head, sizeof head);
     buffer.putInt(static_cast<uint32_t>(playbackHandle()));
     buffer.putInt(FrameRecord);
-    buffer.putInt(flag ? 1 : 0);
-    buffer.putInt(static_cast<uint32_t>(rate));
-    writePosition(buffer, position);
+    buffer.putInt(outgoing.stream);
+    buffer.putInt(outgoing.flag ? 1 : 0);
+    buffer.putInt(static_cast<uint32_t>(outgoing.rate));
+    writePosition(buffer, outgoing.position);
     frame.writeTo(buffer);
     // The session refuses payloads above 1 MiB, so the data length fits an int.
     int dataLength = frame.data != nullptr ? static_cast<int>(frame.payloadSize()) : 0;
@@ -271,22 +352,23 @@ void PlaybackClient::queueFrame(const MediaFrame& frame, bool flag, int rate, co
         pieces[n] = zeros;
         lengths[n++] = 4 - dataLength % 4;
     }
-    queueRecord(pieces, lengths, n);
+    queue(pieces, lengths, n, withoutWaiting);
 }
 
-void PlaybackClient::queueTextIn(const TextInFrame& frame, const MediaPosition& position) {
-    uint8_t record[8 + PositionSize + TextInRecord::Size];
+void PlaybackClient::queueTextIn(const Outgoing& outgoing, bool withoutWaiting) {
+    uint8_t record[12 + PositionSize + TextInRecord::Size];
     Buffer buffer(record, sizeof record);
     buffer.putInt(static_cast<uint32_t>(playbackHandle()));
     buffer.putInt(TextInRecordKind);
-    writePosition(buffer, position);
-    TextInRecord::write(buffer, frame);
+    buffer.putInt(outgoing.stream);
+    writePosition(buffer, outgoing.position);
+    TextInRecord::write(buffer, *outgoing.textIn);
     const void* pieces[] = {record};
     int lengths[] = {static_cast<int>(sizeof record)};
-    queueRecord(pieces, lengths, 1);
+    queue(pieces, lengths, 1, withoutWaiting);
 }
 
-void PlaybackClient::queueSmall(uint32_t kind, uint32_t a, uint32_t b, int words) {
+void PlaybackClient::queueSmall(uint32_t kind, uint32_t a, uint32_t b, int words, bool withoutWaiting) {
     uint8_t record[16];
     Buffer buffer(record, sizeof record);
     buffer.putInt(static_cast<uint32_t>(playbackHandle()));
@@ -295,11 +377,11 @@ void PlaybackClient::queueSmall(uint32_t kind, uint32_t a, uint32_t b, int words
     buffer.putInt(b);
     const void* pieces[] = {record};
     int lengths[] = {8 + 4 * words};
-    queueRecord(pieces, lengths, 1);
+    queue(pieces, lengths, 1, withoutWaiting);
 }
 
 void PlaybackClient::postCallback(int code, int value) {
-    queueSmall(CallbackRecord, static_cast<uint32_t>(code), static_cast<uint32_t>(value), 2);
+    queueSmall(CallbackRecord, static_cast<uint32_t>(code), static_cast<uint32_t>(value), 2, !mayWaitForRoom());
 }
 
 bool PlaybackClient::keepsAcrossClear(const uint8_t* record, int length) const {
@@ -308,7 +390,9 @@ bool PlaybackClient::keepsAcrossClear(const uint8_t* record, int length) const {
         return false;
     }
     std::memcpy(&kind, record + 4, sizeof kind);
-    return kind == CallbackRecord;
+    // Stale media may go, but not what the listener must hear: the callbacks its owner
+    // posted (a flush, a roll-back) and the stops the recorder reported.
+    return kind == CallbackRecord || kind == StopRecord;
 }
 
 void PlaybackClient::dispatch(Buffer& record) {
@@ -320,6 +404,7 @@ void PlaybackClient::dispatch(Buffer& record) {
     }
     switch (kind) {
         case FrameRecord: {
+            uint32_t stream = record.getInt();
             bool flag = record.getInt() != 0;
             int rate = static_cast<int>(record.getInt());
             MediaPosition position = readPosition(record);
@@ -327,7 +412,7 @@ void PlaybackClient::dispatch(Buffer& record) {
             frame.readFrom(record);
             frame.data = record.current();
             std::lock_guard<Mutex> guard(_frameMutex);
-            if (_stopping.load()) {
+            if (!isCurrentStream(stream)) {
                 return;
             }
             if (frame.mediaType == PlaybackLayout::MediaTypeAudio) {
@@ -346,13 +431,12 @@ void PlaybackClient::dispatch(Buffer& record) {
             break;
         }
         case TextInRecordKind: {
+            uint32_t stream = record.getInt();
             MediaPosition position = readPosition(record);
             TextInFrame frame;
             TextInRecord::read(record, frame);
-            // Text-in frames travel outside the state machine, so those of a stream being
-            // stopped are dropped here like its audio and video.
             std::lock_guard<Mutex> guard(_frameMutex);
-            if (_stopping.load()) {
+            if (!isCurrentStream(stream)) {
                 return;
             }
             l->textInFrameReceived(handle, frame, position);

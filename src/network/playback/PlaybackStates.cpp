@@ -66,8 +66,9 @@ void StoppedPlaybackState::stop() {
 }
 
 void StoppedPlaybackState::changeChannels(BitMask32 mask) {
-    _context.sendChannels(mask);
-    enterWaitingForReply(_context, request.withChannels(mask));
+    if (_context.sendChannels(mask)) {
+        enterWaitingForReply(_context, request.withChannels(mask));
+    }
 }
 
 // ---- WAITING_FOR_REPLY ------------------------------------------------------------------
@@ -152,7 +153,12 @@ void WaitingForStopPlaybackState::stopped(int reason) {
     }
     PlaybackClientRequest next = hasPendingMask ? pending.withChannels(pendingMask) : pending;
     enterWaitingForReply(_context, next);
-    _context.sendRequest(next);
+    if (!_context.sendRequest(next)) {
+        // Nobody would ever answer: report the stop instead, so the owner is not left
+        // waiting for a playback that never starts.
+        enterStopped(_context, false, PlaybackClientRequest(request));
+        _context.reportStopped(reason);
+    }
 }
 
 // ---- STORAGE_UNKNOWN --------------------------------------------------------------------

@@ -88,7 +88,7 @@ void ClientSession::packetReceived(Packet& packet) {
             }
             break;
         case LoggedIn:
-            if (facade().dispatch(*this, packet)) {
+            if (facade().dispatch(*this, packet) && !enterHoldIfAsked()) {
                 receiveNext();
             }
             break;

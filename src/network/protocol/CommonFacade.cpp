@@ -93,11 +93,31 @@ void CommonFacade::sendBuilt(int handle) {
 }
 
 void CommonFacade::close(int handle) {
+    close(handle, 0);
+}
+
+void CommonFacade::close(int handle, int reason) {
     // Held throughout, so the session cannot be freed and given to another connection
     // between the look-up and the close.
     std::lock_guard<Mutex> guard(_mutex);
     if (CommonSession* session = findSession(handle)) {
-        session->close(0);
+        session->close(reason);
+    }
+}
+
+void CommonFacade::holdReceiving(int handle) {
+    std::lock_guard<Mutex> guard(_mutex);
+    if (CommonSession* session = findSession(handle)) {
+        session->holdReceiving();
+    }
+}
+
+void CommonFacade::resumeReceiving(int handle) {
+    // Held throughout, like close(): the session resumes reading only while it still
+    // serves this handle.
+    std::lock_guard<Mutex> guard(_mutex);
+    if (CommonSession* session = findSession(handle)) {
+        session->resumeReceiving();
     }
 }
 

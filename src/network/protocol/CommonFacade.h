@@ -51,9 +51,15 @@ public:
     // SendQueueOverflowException.
     void sendPacket(int handle, Packet& packet, Priority priority);
     CommonSession& sessionByHandle(int handle);
-    // Asks the connection to close (reason 0); the handle stays valid until disconnected().
-    // Unknown handles are ignored.
+    // Asks the connection to close (reason 0, or `reason`); the handle stays valid until
+    // disconnected(). Unknown handles are ignored.
     void close(int handle);
+    void close(int handle, int reason);
+    // Stops reading from the handle's connection once the packet being handled now has
+    // been handled, until resumeReceiving(): for a consumer that cannot take more yet.
+    // Unknown handles are ignored.
+    void holdReceiving(int handle);
+    void resumeReceiving(int handle);
 
     bool hasRoom(int handle, int bytes);
     int freeSpace(int handle);

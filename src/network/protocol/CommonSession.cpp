@@ -34,6 +34,11 @@ void CommonSession::reset() {
         return;
     }
     _channelIndex.store(-1);
+    {
+        std::lock_guard<std::mutex> guard(_holdMutex);
+        _holdAsked = false;
+        _receiveHeld = false;
+    }
     _receiveStage = StageIdle;
     _receivePacket.clear();
     _context.store(nullptr);
@@ -73,6 +78,39 @@ void CommonSession::close(int reason) {
         return;
     }
     context->close(reason);
+}
+
+void CommonSession::holdReceiving() {
+    std::lock_guard<std::mutex> guard(_holdMutex);
+    _holdAsked = true;
+}
+
+bool CommonSession::enterHoldIfAsked() {
+    std::lock_guard<std::mutex> guard(_holdMutex);
+    if (_holdAsked) {
+        _receiveHeld = true;
+    }
+    return _receiveHeld;
+}
+
+void CommonSession::resumeReceiving() {
+    bool resume = false;
+    {
+        std::lock_guard<std::mutex> guard(_holdMutex);
+        resume = _receiveHeld;
+        _holdAsked = false;
+        _receiveHeld = false;
+    }
+    if (resume) {
+        // The recorder was silent because nothing was read: its silence counts from now.
+        touchReceive();
+        receiveNext();
+    }
+}
+
+bool CommonSession::isReceiveHeld() const {
+    std::lock_guard<std::mutex> guard(_holdMutex);
+    return _receiveHeld;
 }
 
 void CommonSession::receiveNext() {

@@ -70,6 +70,15 @@ public:
     bool isFree() const { return _channelIndex.load() == -1; }
     int channelIndex() const { return _channelIndex.load(); }
 
+    // Reading on hold: while whoever takes this connection's packets cannot take more,
+    // nothing more is read (the recorder is held back by the connection itself) and the
+    // silence that follows does not count against the recorder. holdReceiving() is asked
+    // while a packet is being handled and takes effect when it has been; resumeReceiving()
+    // may come from any thread, also before that.
+    void holdReceiving();
+    void resumeReceiving();
+    bool isReceiveHeld() const;
+
     void connect(const SocketAddress& address, const Login& login);
     // Queues the packet (position to limit). Throws SendQueueOverflowException when the
     // queue of that priority has no room for it, or the connection is already gone.
@@ -104,6 +113,8 @@ protected:
     void touchReceive();
     void handleHeader();
     void handlePacket();
+    // After a packet was handled: true when reading is now on hold (no receiveNext).
+    bool enterHoldIfAsked();
 
     const int _maxPayload;
     std::atomic<int> _channelIndex{-1};
@@ -131,4 +142,7 @@ private:
     BpsProfiler _receiveRate{"receive"};
     std::mutex _aliveMutex;  // the alive-check packet
     Packet _alivePacket;
+    mutable std::mutex _holdMutex;
+    bool _holdAsked = false;
+    bool _receiveHeld = false;
 };

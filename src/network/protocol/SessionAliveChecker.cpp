@@ -117,6 +117,7 @@ void SessionAliveChecker::runOnce() {
             // A full queue will drain; the next round tries again.
         }
     }
+    ++_rounds;
     pause(timings.roundMs);
 }
 
@@ -126,7 +127,10 @@ void SessionAliveChecker::check(CommonSession& session, const Timings& timings, 
     if (silent > timings.idleMs) {
         bool handshaking = state == SessionState::CONNECTING;
         if (session.aliveCheckOutstanding() || handshaking) {
-            if (silent > timings.deadMs && (state == SessionState::CONNECTING || state == SessionState::CONNECTED)) {
+            // Held: nothing is read from it, so its answer cannot have been seen yet.
+            bool held = session.isReceiveHeld();
+            if (silent > timings.deadMs && !held &&
+                (state == SessionState::CONNECTING || state == SessionState::CONNECTED)) {
                 session.close(DisconnectReason::NoAliveAnswer);
                 QF_TRACE("REMOTE : SESSION NO RESPONSE, DISCONNECT BY FORCE");
                 return;

@@ -18,7 +18,8 @@ class CommonSession;
 // - a recorder without the newer alive-check scheme also gets a check whenever nothing was
 //   sent for the legacy interval (20 s) while logged in.
 // A session still in its handshake gets no checks but is closed after the dead time, so a
-// recorder that stops answering mid-handshake cannot hold a connection forever.
+// recorder that stops answering mid-handshake cannot hold a connection forever. A session
+// whose reading is on hold (its consumer is slow) is never closed for silence.
 //
 // One instance per process: created and started with the first session, stopped and
 // joined with the last (acquire/release). It parks while it watches nothing. add/remove
@@ -44,6 +45,8 @@ public:
     void add(CommonSession* session);
     void remove(CommonSession* session);
     bool isWatching(CommonSession* session);
+    // Rounds completed so far (tests wait for one to pass after moving the clock).
+    uint64_t rounds() const { return _rounds.load(); }
 
     void stop() override;
     void onStart() override;
@@ -60,4 +63,5 @@ private:
     std::mutex _sleepMutex;
     std::condition_variable _sleep;
     bool _woken = false;
+    std::atomic<uint64_t> _rounds{0};
 };

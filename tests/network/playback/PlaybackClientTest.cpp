@@ -21,33 +21,11 @@ public:
     }
     bool waitParts(size_t count) {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return textInLists.size() >= count; });
+        return changed.wait_for(lock, std::chrono::seconds(WaitSeconds), [&] { return textInLists.size() >= count; });
     }
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<TextInEventListResponse> textInLists;
-};
-
-PlaybackServiceConfig configFor(const SyntheticRecordingOptions& options) {
-    PlaybackServiceConfig config;
-    config.recording = options;
-    return config;
-}
-
-// A client logged in to `recorder`, reporting to `log`.
-struct Session {
-    Session(SimRecorder& recorder, FrameLog& log, NetworkPlaybackClient& c) : client(c) {
-        client.attach(1 << 20, &log);
-        handle = client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin");
-        loggedIn = handle != -1 && log.waitConnected();
-    }
-    ~Session() {
-        client.disconnect(true);
-        client.detach();
-    }
-    NetworkPlaybackClient& client;
-    int handle = -1;
-    bool loggedIn = false;
 };
 
 TEST(PlaybackClientLists, TimeTableSectionsEventsAndTextInComeBackCompleteAndSorted) {
@@ -57,14 +35,14 @@ TEST(PlaybackClientLists, TimeTableSectionsEventsAndTextInComeBackCompleteAndSor
     const SyntheticRecording& recording = recorder.service.recording();
     FrameLog log(recording);
     ListingClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
     BitMask32 channels = recording.videoChannelMask();
     Interval all = recording.recordingInterval();
     ASSERT_TRUE(client.requestRecordingTimeTable(all, channels));
     ASSERT_TRUE(client.requestSectionList(all, channels));
-    ASSERT_TRUE(log.waitUntil([&] { return log.timeTables.size() == 1 && log.sectionLists.size() == 1; }));
+    ASSERT_TRUE(log.waitUntil([&] { return log.timeTables.size() == 1 && log.sectionLists.size() == 1; })) << log.describe();
 
     // The recorder lists slices in recording order, where the clock set back makes a later
     // section start earlier; the client hands them on sorted by time.
@@ -83,7 +61,7 @@ TEST(PlaybackClientLists, TimeTableSectionsEventsAndTextInComeBackCompleteAndSor
     events.interval = all;
     events.channels = channels;
     ASSERT_TRUE(client.requestEventList(events));
-    ASSERT_TRUE(log.waitUntil([&] { return !log.eventLists.empty() && !log.eventLists.back().hasMore; }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.eventLists.empty() && !log.eventLists.back().hasMore; })) << log.describe();
     std::vector<PlaybackEvent> received;
     for (const EventListResponse& part : log.read(log.eventLists)) {
         received.insert(received.end(), part.events.begin(), part.events.end());
@@ -113,16 +91,18 @@ TEST(PlaybackClientPlay, FromFirstFrameDeliversEveryFrameInOrderOnTheMediaThread
     const SyntheticRecording& recording = recorder.service.recording();
     FrameLog log(recording);
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
     BitMask32 channels = recording.videoChannelMask();
     client.play(playAll(channels));
-    ASSERT_TRUE(log.waitStops(1));
+    ASSERT_TRUE(log.waitStops(1)) << log.describe();
 
     std::vector<MediaPosition> expected = positionsFrom(recording.cursorAtFirst(channels));
     EXPECT_EQ(positionsOf(log.read(log.frames)), expected);
+    // Byte for byte, key frames far beyond the dispatcher's initial work buffer included.
     EXPECT_EQ(log.read(log.badPayloads), 0u);
+    EXPECT_GT(log.read(log.largestPayload), uint64_t{MediaDispatcher::WorkBufferSize});
     EXPECT_FALSE(log.read(log.wrongThread));
     EXPECT_EQ(log.read(log.startedModes), std::vector<int>{1});
     EXPECT_EQ(log.read(log.stops), std::vector<int>{SimStopReason::EndOfPlayback});
@@ -134,52 +114,58 @@ TEST(PlaybackClientPlay, FromASectionAndFromAStoredPositionStartsAtThatFrame) {
     const SyntheticRecording& recording = recorder.service.recording();
     FrameLog log(recording);
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
     BitMask32 channels = BitMask32(0x2);  // the second video channel and nothing else
 
-    // Positioned at the third section, then played to the end of the recording.
+    // Positioned at the third section: the recorder shows the frame found there and
+    // reports the stop; the play that follows starts with that frame.
     uint32_t section = recording.segments()[2].sectionID;
     PlayRequest jump;
     jump.mode = 3;
     jump.channels = channels;
     jump.param1 = section;
-    client.play(PlaybackClientRequest::playing(jump));
-    ASSERT_TRUE(log.waitStops(1));
+    ASSERT_TRUE(client.play(PlaybackClientRequest::playing(jump)));
+    ASSERT_TRUE(log.waitStops(1)) << log.describe();
     EXPECT_EQ(log.read(log.stops)[0], SimStopReason::Paused);
-    client.play(playAll(channels));
-    ASSERT_TRUE(log.waitStops(2));
+    ASSERT_TRUE(client.play(playAll(channels)));
+    ASSERT_TRUE(log.waitStops(2)) << log.describe();
     std::vector<MediaPosition> fromSection = positionsFrom(*recording.cursorAtSection(section, channels));
+    std::vector<MediaPosition> expected = {fromSection[0]};
+    expected.insert(expected.end(), fromSection.begin(), fromSection.end());
     std::vector<DeliveredFrame> frames = log.read(log.frames);
-    EXPECT_EQ(positionsOf(frames), fromSection);
+    EXPECT_EQ(positionsOf(frames), expected);
 
     // A stored position in the middle of that playback: the pause positions the recorder
-    // there (reported like any stop), and the next play starts with that very frame.
+    // there (the frame there, then the stop), and the next play starts with that frame.
     MediaPosition stored = fromSection[fromSection.size() / 2];
     size_t before = frames.size();
     ASSERT_TRUE(client.pause(stored));
-    ASSERT_TRUE(log.waitStops(3));
+    ASSERT_TRUE(log.waitStops(3)) << log.describe();
     EXPECT_EQ(log.read(log.stops)[2], SimStopReason::Paused);
-    client.play(playAll(channels));
-    ASSERT_TRUE(log.waitStops(4));
+    ASSERT_TRUE(client.play(playAll(channels)));
+    ASSERT_TRUE(log.waitStops(4)) << log.describe();
     frames = log.read(log.frames);
     std::vector<MediaPosition> resumed;
     for (size_t i = before; i < frames.size(); ++i) resumed.push_back(frames[i].position);
-    EXPECT_EQ(resumed, positionsFrom(*recording.cursorAtPosition(stored, channels)));
+    expected = {stored};
+    std::vector<MediaPosition> fromStored = positionsFrom(*recording.cursorAtPosition(stored, channels));
+    expected.insert(expected.end(), fromStored.begin(), fromStored.end());
+    EXPECT_EQ(resumed, expected);
     EXPECT_EQ(log.read(log.badPayloads), 0u);
     EXPECT_FALSE(log.read(log.wrongThread));
 }
 
 TEST(PlaybackClientPlay, StopAskedFromTheListenerEndsTheStreamWithoutLaterFrames) {
-    // Long enough that the stream cannot end before the stop: the listener's pause fills
-    // the media queue, which holds the network thread, which holds the recorder.
+    // Long enough that the stream cannot end before the stop: once the media queue is
+    // full, nothing more is read from the connection, which holds the recorder back.
     SyntheticRecordingOptions options = smallRecording();
     options.sliceSeconds = 600;
     SimRecorder recorder(configFor(options));
     const SyntheticRecording& recording = recorder.service.recording();
     FrameLog log(recording);
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
     // The archiving code stops playback from inside a frame callback when a write fails;
@@ -190,7 +176,7 @@ TEST(PlaybackClientPlay, StopAskedFromTheListenerEndsTheStreamWithoutLaterFrames
     };
     BitMask32 channels = recording.videoChannelMask();
     client.play(playAll(channels));
-    ASSERT_TRUE(log.waitStops(1));
+    ASSERT_TRUE(log.waitStops(1)) << log.describe();
     std::vector<DeliveredFrame> frames = log.read(log.frames);
     EXPECT_EQ(log.read(log.stops)[0], SimStopReason::Paused);
     EXPECT_EQ(log.read(log.framesAtStop)[0], frames.size());
@@ -203,7 +189,7 @@ TEST(PlaybackClientPlay, StopAskedFromTheListenerEndsTheStreamWithoutLaterFrames
 
     // Nothing arrives after the stop report, however long the recording goes on.
     client.postCallback(5, 6);
-    ASSERT_TRUE(log.waitUntil([&] { return !log.callbacks.empty(); }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.callbacks.empty(); })) << log.describe();
     EXPECT_EQ(log.read(log.frames).size(), frames.size());
 }
 
@@ -214,11 +200,11 @@ TEST(PlaybackClientDisconnect, RecorderDroppingMidStreamIsReportedAfterTheFrames
     const SyntheticRecording& recording = recorder.service.recording();
     FrameLog log(recording);
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
     client.play(playAll(recording.videoChannelMask()));
-    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
     int reason = log.read(log.disconnects)[0];
     EXPECT_NE(reason, DisconnectReason::ClosedByClient);
     EXPECT_NE(reason, 0);
@@ -240,13 +226,13 @@ TEST(PlaybackClientDisconnect, OwnDisconnectOfAStalledStreamIsReported301) {
     SimRecorder recorder(config);
     FrameLog log(recorder.service.recording());
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
     client.play(playAll(recorder.service.recording().videoChannelMask()));
-    ASSERT_TRUE(log.waitUntil([&] { return log.frames.size() == 40; }));
+    ASSERT_TRUE(log.waitUntil([&] { return log.frames.size() == 40; })) << log.describe();
     client.disconnect(true);
-    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
     EXPECT_EQ(log.read(log.disconnects), std::vector<int>{DisconnectReason::ClosedByClient});
     EXPECT_EQ(log.read(log.stops).size(), 0u);
 }
@@ -255,26 +241,26 @@ TEST(PlaybackClientDisconnect, LateReportOfAnEarlierConnectionLeavesTheCurrentOn
     SimRecorder recorder(configFor(smallRecording()));
     FrameLog log(recorder.service.recording());
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
     int earlier = session.handle;
 
     // Connect again before the earlier connection's end has been reported.
     int current = client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin");
     ASSERT_NE(current, -1);
-    ASSERT_TRUE(log.waitUntil([&] { return log.connects == 2; }));
+    ASSERT_TRUE(log.waitUntil([&] { return log.connects == 2; })) << log.describe();
     NetworkPlaybackContext& context = NetworkPlaybackContext::instance();
     context.disconnect(earlier, false);
     // The network thread ends the earlier connection before it can carry this round trip.
     const SyntheticRecording& recording = recorder.service.recording();
     ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.videoChannelMask()));
-    ASSERT_TRUE(log.waitUntil([&] { return !log.timeTables.empty(); }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.timeTables.empty(); })) << log.describe();
 
     // The report of the earlier connection must not take the current one from the client.
     EXPECT_TRUE(log.read(log.disconnects).empty());
     EXPECT_TRUE(client.isConnected());
     client.disconnect(true);
-    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
     EXPECT_EQ(log.read(log.disconnects), std::vector<int>{DisconnectReason::ClosedByClient});
     EXPECT_FALSE(context.isConnected(current));
 }
@@ -290,16 +276,16 @@ TEST(PlaybackClientPlay, TwoClientsOfTwoRecordersDoNotMixTheirFrames) {
     FrameLog logB(recorderB.service.recording());
     NetworkPlaybackClient clientA;
     NetworkPlaybackClient clientB;
-    Session sessionA(recorderA, logA, clientA);
-    Session sessionB(recorderB, logB, clientB);
+    LoggedInClient sessionA(recorderA, logA, clientA);
+    LoggedInClient sessionB(recorderB, logB, clientB);
     ASSERT_TRUE(sessionA.loggedIn && sessionB.loggedIn);
 
     BitMask32 channelsA = recorderA.service.recording().videoChannelMask();
     BitMask32 channelsB = recorderB.service.recording().videoChannelMask();
     clientA.play(playAll(channelsA));
     clientB.play(playAll(channelsB));
-    ASSERT_TRUE(logA.waitStops(1));
-    ASSERT_TRUE(logB.waitStops(1));
+    ASSERT_TRUE(logA.waitStops(1)) << logA.describe();
+    ASSERT_TRUE(logB.waitStops(1)) << logB.describe();
 
     // Each payload is checked against its own recording; the seeds differ, so a frame of
     // the other recorder would fail.
@@ -325,15 +311,15 @@ public:
     }
     bool waitList() {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return !lists.empty(); });
+        return changed.wait_for(lock, std::chrono::seconds(WaitSeconds), [&] { return !lists.empty(); });
     }
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<StorageListResponse> lists;
 };
 
-TEST(PlaybackClientStorages, OnlyRecordersOfVersionOneTwoOrLaterAreAskedForStorages) {
-    for (const char* version : {"1.1", "1.2", "2.0"}) {
+TEST(PlaybackClientStorages, OnlyRecordersOfVersionOneTwoOrLaterAreAskedForStoragesOrToChangeOne) {
+    for (const char* version : {"0.9", "1.1", "1.2", "1.10", "2.0"}) {
         SCOPED_TRACE(version);
         PlaybackServiceConfig config;
         config.recording = smallRecording();
@@ -345,8 +331,8 @@ TEST(PlaybackClientStorages, OnlyRecordersOfVersionOneTwoOrLaterAreAskedForStora
         StorageClient client;
         client.attach(0, &log);
         ASSERT_NE(client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin"), -1);
-        ASSERT_TRUE(log.waitConnected());
-        bool newer = std::string(version) != "1.1";
+        ASSERT_TRUE(log.waitConnected()) << log.describe();
+        bool newer = std::string(version) != "0.9" && std::string(version) != "1.1";
         EXPECT_EQ(client.requestStorageList(), newer);
         if (newer) {
             ASSERT_TRUE(client.waitList());
@@ -354,9 +340,17 @@ TEST(PlaybackClientStorages, OnlyRecordersOfVersionOneTwoOrLaterAreAskedForStora
             ASSERT_EQ(client.lists[0].storages.size(), 2u);
             EXPECT_EQ(client.lists[0].storages[1].name, "eSATA");
         }
+        // An older recorder would never confirm a change, leaving the client waiting.
+        EXPECT_EQ(client.changeStorage("eSATA"), newer);
+        if (newer) {
+            EXPECT_TRUE(eventually([&] { return client.stateId() == IPlaybackStateMachineContext::Init; }));
+        } else {
+            EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::Stopped);
+        }
         client.disconnect(true);
-        ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); }));
-        EXPECT_EQ(recorder.sim.packetsReceived(530), newer ? 1 : 0);
+        ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
+        EXPECT_EQ(recorder.sim.packetsReceived(PacketType::StorageList), newer ? 1 : 0);
+        EXPECT_EQ(recorder.sim.packetsReceived(PacketType::StorageChange), newer ? 1 : 0);
         client.detach();
     }
 }
@@ -366,7 +360,7 @@ TEST(PlaybackClientStorages, PlaybackResumesOnceTheRecorderConfirmsAStorageChang
     const SyntheticRecording& recording = recorder.service.recording();
     FrameLog log(recording);
     NetworkPlaybackClient client;
-    Session session(recorder, log, client);
+    LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
     BitMask32 channels = recording.videoChannelMask();
@@ -375,10 +369,10 @@ TEST(PlaybackClientStorages, PlaybackResumesOnceTheRecorderConfirmsAStorageChang
     ASSERT_TRUE(client.changeStorage("Internal Disk"));
     // The recorder answers in order: once the section list is back, so is the change.
     ASSERT_TRUE(client.requestSectionList(recording.recordingInterval(), channels));
-    ASSERT_TRUE(log.waitUntil([&] { return !log.sectionLists.empty(); }));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.sectionLists.empty(); })) << log.describe();
     EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::Init);
     client.play(playAll(channels));
-    ASSERT_TRUE(log.waitStops(1));
+    ASSERT_TRUE(log.waitStops(1)) << log.describe();
     EXPECT_EQ(positionsOf(log.read(log.frames)), positionsFrom(recording.cursorAtFirst(channels)));
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <string>
+#include <thread>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -13,9 +16,12 @@
 #include "network/playback/IPlaybackClientListener.h"
 #include "network/playback/MediaDispatcher.h"
 #include "network/playback/NetworkPlaybackClient.h"
+#include "network/protocol/SessionAliveChecker.h"
 
 // A small recording: two video channels and one audio channel at 5 frames per second, in
 // three slices of 20 seconds with the clock set back once, events and text-in entries.
+// Frame sizes are the simulator's realistic ones: a key frame every two seconds of 100 KiB
+// to 900 KiB, the frames in between a few KiB.
 inline SyntheticRecordingOptions smallRecording(uint64_t seed = 7) {
     SyntheticRecordingOptions options;
     options.seed = seed;
@@ -23,8 +29,6 @@ inline SyntheticRecordingOptions smallRecording(uint64_t seed = 7) {
     options.audioChannels = 1;
     options.framesPerSecond = 5;
     options.keyFrameInterval = 10;
-    options.minFrameSize = 256;
-    options.maxFrameSize = 3000;
     options.sliceCount = 3;
     options.sliceSeconds = 20;
     options.gapSeconds = 10;
@@ -54,6 +58,34 @@ public:
 struct DeliveredFrame {
     uint16_t mediaType = 0;
     MediaPosition position;
+    DateTime time;
+};
+
+// How long a test waits for another thread before it gives up.
+constexpr int WaitSeconds = 10;
+
+// Waits until `condition` holds, looking every few milliseconds: for conditions on things
+// that notify nobody (a simulator's counters). False after the bound.
+inline bool eventually(const std::function<bool()>& condition, int seconds = WaitSeconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Shortens the alive checker's rounds for one test (the periods themselves stay, on the
+// process clock).
+struct FastAliveChecks {
+    FastAliveChecks() {
+        SessionAliveChecker::Timings fast;
+        fast.roundMs = 5;
+        SessionAliveChecker::setTimings(fast);
+    }
+    ~FastAliveChecks() { SessionAliveChecker::setTimings(SessionAliveChecker::Timings()); }
 };
 
 // Records what a playback client reports. Frames are checked as they arrive (their data
@@ -64,16 +96,16 @@ public:
     explicit FrameLog(const SyntheticRecording& recording) : _recording(recording) {}
 
     void videoFrameReceived(int, bool, int, const MediaFrame& frame, const MediaPosition& position) override {
-        onFrame(frame.mediaType, _recording.verifyFrame(frame), position);
+        onFrame(frame.mediaType, _recording.verifyFrame(frame), position, frame.time, frame.payloadSize());
     }
     void audioFrameReceived(int, const MediaFrame& frame, const MediaPosition& position) override {
-        onFrame(frame.mediaType, _recording.verifyFrame(frame), position);
+        onFrame(frame.mediaType, _recording.verifyFrame(frame), position, frame.time, frame.payloadSize());
     }
     void textInFrameReceived(int, const TextInFrame& frame, const MediaPosition& position) override {
         SyntheticFrame expected;
-        bool same = _recording.frameAt(position, expected) && expected.isTextIn() && expected.textIn.time.equals(frame.time) &&
-                    std::string(expected.textIn.text) == frame.text;
-        onFrame(frame.mediaType, same, position);
+        bool same = _recording.frameAt(position, expected) && expected.isTextIn() &&
+                    expected.textIn.time.equals(frame.time) && std::string(expected.textIn.text) == frame.text;
+        onFrame(frame.mediaType, same, position, frame.time, 0);
     }
     void playbackStopped(int, int reason) override {
         note([&] {
@@ -106,9 +138,18 @@ public:
         note([&] { callbacks.push_back({code, value, frames.size()}); });
     }
 
-    bool waitUntil(const std::function<bool()>& condition, int seconds = 30) {
+    bool waitUntil(const std::function<bool()>& condition, int seconds = WaitSeconds) {
         std::unique_lock<std::mutex> lock(mutex);
         return _changed.wait_for(lock, std::chrono::seconds(seconds), condition);
+    }
+    // What arrived so far, for failure messages.
+    std::string describe() {
+        std::lock_guard<std::mutex> guard(mutex);
+        std::string text = std::to_string(frames.size()) + " frames, stops {";
+        for (int reason : stops) text += " " + std::to_string(reason);
+        text += " }, disconnects {";
+        for (int reason : disconnects) text += " " + std::to_string(reason);
+        return text + " }, " + std::to_string(connects) + " logins";
     }
     bool waitConnected() {
         return waitUntil([&] { return connects > 0 || !disconnects.empty(); }) && connects > 0;
@@ -129,6 +170,7 @@ public:
     std::mutex mutex;
     std::vector<DeliveredFrame> frames;
     size_t badPayloads = 0;
+    uint64_t largestPayload = 0;
     bool wrongThread = false;
     std::vector<int> stops;
     std::vector<size_t> framesAtStop;
@@ -146,13 +188,15 @@ public:
     std::vector<Callback> callbacks;
 
 private:
-    static bool onMediaThread() { return Thread::currentThreadId() == MediaDispatcher::instance().id(); }
+    static bool onMediaThread() { return MediaDispatcher::isDispatchThread(); }
 
-    void onFrame(uint16_t mediaType, bool verified, const MediaPosition& position) {
+    void onFrame(uint16_t mediaType, bool verified, const MediaPosition& position, const DateTime& time,
+                 uint64_t payloadSize) {
         size_t count = 0;
         note([&] {
-            frames.push_back({mediaType, position});
+            frames.push_back({mediaType, position, time});
             badPayloads += verified ? 0 : 1;
+            largestPayload = std::max(largestPayload, payloadSize);
             wrongThread |= !onMediaThread();
             count = frames.size();
         });
@@ -199,3 +243,26 @@ inline PlaybackClientRequest playAll(BitMask32 channels) {
     request.param2 = 3;
     return PlaybackClientRequest::playing(request);
 }
+
+inline PlaybackServiceConfig configFor(const SyntheticRecordingOptions& options) {
+    PlaybackServiceConfig config;
+    config.recording = options;
+    return config;
+}
+
+// A client logged in to `recorder`, reporting to `log`; disconnected and detached again
+// when the test is done with it.
+struct LoggedInClient {
+    LoggedInClient(SimRecorder& recorder, FrameLog& log, NetworkPlaybackClient& c) : client(c) {
+        client.attach(1 << 20, &log);
+        handle = client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin");
+        loggedIn = handle != -1 && log.waitConnected();
+    }
+    ~LoggedInClient() {
+        client.disconnect(true);
+        client.detach();
+    }
+    NetworkPlaybackClient& client;
+    int handle = -1;
+    bool loggedIn = false;
+};

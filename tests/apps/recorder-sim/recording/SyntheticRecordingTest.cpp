@@ -24,6 +24,8 @@ SyntheticRecordingOptions smallOptions(uint64_t seed = 7) {
     o.keyFrameInterval = 3;
     o.minFrameSize = 40;
     o.maxFrameSize = 300;
+    o.minKeyFrameSize = 400;
+    o.maxKeyFrameSize = 900;
     o.audioFrameSize = 24;
     o.start = DateTime(2009, 3, 1, 23, 59, 30);  // runs over midnight
     o.sliceCount = 4;
@@ -148,7 +150,11 @@ TEST(SyntheticRecording, KeyGroupsSatisfyTheTimelinesOrderRule) {
             ++keys;
             EXPECT_TRUE(keyIDs.insert(h.syncKeyID * 16 + f.channel).second) << "key group reused";
             EXPECT_EQ(h.extraLength, f.payload.size() >= 64 ? 32u : 0u);
+            EXPECT_GE(f.payload.size(), 400u);
+            EXPECT_LE(f.payload.size(), 900u);
         } else {
+            EXPECT_GE(f.payload.size(), 40u);
+            EXPECT_LE(f.payload.size(), 300u);
             ASSERT_FALSE(newSection);
             EXPECT_EQ(h.syncKeyID, it->second.keyID);
             EXPECT_EQ(h.syncIndex, it->second.index + 1);
@@ -385,7 +391,12 @@ TEST(SyntheticRecording, VerificationCatchesEveryKindOfDamage) {
     otherFrame.param64 += 2;
     EXPECT_FALSE(recording.verifyFrame(otherFrame));
     EXPECT_TRUE(recording.payload().verifyStamped(sample.payload.data(), sample.payload.size()));
-    EXPECT_EQ(recording.payload().expected(sample.mediaType, sample.channel, sample.frameNumber), sample.payload);
+    EXPECT_EQ(recording.payload().expected(sample.mediaType, sample.channel, sample.frameNumber, !sample.dependent),
+              sample.payload);
+    // A key frame's payload is not that of a dependent frame with the same number.
+    MediaFrame keyClaimed = sample.frame();
+    keyClaimed.syncIndex = sample.header.syncIndex == 0 ? 1 : 0;
+    EXPECT_FALSE(recording.verifyFrame(keyClaimed));
 }
 
 TEST(SyntheticRecording, LongRecordingsAreServedWithoutBeingMaterialised) {
