@@ -8,7 +8,10 @@
 #include "network/protocol/SessionAliveChecker.h"
 #include "network/session/DisconnectReason.h"
 #include "network/socket/ServerSocketChannel.h"
+#include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketChannel.h"
+
+#include <poll.h>
 
 namespace {
 
@@ -24,6 +27,12 @@ protected:
 
     ManualClock _clock{DateTime(2024, 5, 1, 12, 0, 0)};
 };
+
+// Whether `fd` becomes readable within a few seconds.
+bool readableSoon(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    return SocketApiWrapper::poll(&ready, 1, 10000) > 0;
+}
 
 }  // namespace
 
@@ -107,10 +116,11 @@ TEST_F(AliveCheck, RecorderStallingMidHandshakeIsDroppedAfter240s) {
     TestFacade facade;
     int handle = facade.connect(SiteAddress{"127.0.0.1", listener.localAddress().port(), "admin", "secret"}, nullptr);
     SocketChannel peer;
-    ASSERT_TRUE(listener.accept(peer));
+    ASSERT_TRUE(readableSoon(listener.socket()) && listener.accept(peer)) << "the client did not connect";
     // The sync request (8 + 12 bytes) arrives first.
     ByteBuffer syncRequest(20);
     while (syncRequest.remaining() > 0) {
+        ASSERT_TRUE(readableSoon(peer.socket())) << "sync request incomplete: " << syncRequest.position() << " bytes";
         ASSERT_GT(peer.read(syncRequest), 0);
     }
     EXPECT_EQ(facade.sessionByHandle(handle).state(), SessionState::CONNECTING);
@@ -120,5 +130,6 @@ TEST_F(AliveCheck, RecorderStallingMidHandshakeIsDroppedAfter240s) {
 
     // Nothing else was sent: no alive check during the handshake, just the close.
     ByteBuffer rest(64);
+    ASSERT_TRUE(readableSoon(peer.socket())) << "the connection was not closed";
     EXPECT_EQ(peer.read(rest), 0);
 }

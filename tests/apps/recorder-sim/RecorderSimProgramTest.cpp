@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,18 +49,43 @@ public:
             ::fclose(_output);
         }
     }
+    // The next line the program prints; empty when it prints none within a few seconds.
     std::string readLine() {
-        char line[256] = {};
-        if (_output == nullptr || std::fgets(line, sizeof line, _output) == nullptr) {
-            return "";
+        std::string line;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (_output != nullptr) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            pollfd ready{::fileno(_output), POLLIN, 0};
+            if (left <= 0 || ::poll(&ready, 1, left) <= 0) {
+                return "";
+            }
+            char c = 0;
+            if (::read(ready.fd, &c, 1) != 1) {
+                return line;
+            }
+            line.push_back(c);
+            if (c == '\n') {
+                return line;
+            }
         }
-        return std::string(line);
+        return line;
     }
-    // Sends `signal` and returns the exit status (-1 when it did not exit normally).
+    // Sends `signal` and returns the exit status (-1 when it did not exit normally, or
+    // had not exited within a few seconds and was killed).
     int stop(int signal) {
         ::kill(_pid, signal);
         int status = 0;
-        ::waitpid(_pid, &status, 0);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (::waitpid(_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(_pid, SIGKILL);
+                ::waitpid(_pid, &status, 0);
+                _pid = -1;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         _pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

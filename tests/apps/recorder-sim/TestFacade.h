@@ -59,7 +59,7 @@ public:
 
     // Conditions may also depend on the simulator, which notifies nobody: look again every
     // few milliseconds as well as on every notification.
-    bool waitUntil(const std::function<bool()>& condition, int seconds = 20) {
+    bool waitUntil(const std::function<bool()>& condition, int seconds = 10) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         std::unique_lock<std::mutex> lock(_mutex);
         while (!condition()) {

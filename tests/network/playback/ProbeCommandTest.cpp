@@ -27,10 +27,11 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
-// Runs `quillfen probe` as its own process against 127.0.0.1:port.
+// Runs `quillfen probe` as its own process against 127.0.0.1:port; one that has not ended
+// after 30 s is killed (and its exit code is then 124 or 137).
 Outcome probe(uint16_t port, const std::string& password, bool json) {
     TempDir scratch;
-    std::string command = std::string(QUILLFEN_BINARY) + " probe --address 127.0.0.1 --port " + std::to_string(port) +
+    std::string command = "timeout -k 5 30 " + std::string(QUILLFEN_BINARY) + " probe --address 127.0.0.1 --port " + std::to_string(port) +
                           " --user admin --password " + password + (json ? " --json" : "") + " >" +
                           scratch.file("out") + " 2>" + scratch.file("err");
     Outcome run;

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
+
 #include "base/ByteBuffer.h"
 #include "network/session/DisconnectReason.h"
 #include "network/session/SelectDispatcher.h"
@@ -70,7 +72,14 @@ private:
     std::condition_variable _changed;
 };
 
-// A blocking loopback listener standing in for a recorder.
+// Whether `fd` becomes readable within the bound.
+bool readableSoon(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    return SocketApiWrapper::poll(&ready, 1, 10000) > 0;
+}
+
+// A loopback listener standing in for a recorder. Its calls block, each for a few seconds
+// at most.
 class Peer {
 public:
     Peer() {
@@ -79,13 +88,14 @@ public:
     }
     SocketAddress address() const { return SocketAddress("127.0.0.1", _listener.localAddress().port()); }
     SocketChannel& accept() {
-        EXPECT_TRUE(_listener.accept(_accepted));
+        bool accepted = readableSoon(_listener.socket()) && _listener.accept(_accepted);
+        EXPECT_TRUE(accepted) << "no connection came";
         return _accepted;
     }
     std::vector<uint8_t> readExactly(int n) {
         std::vector<uint8_t> bytes(static_cast<size_t>(n));
         int done = 0;
-        while (done < n) {
+        while (done < n && readableSoon(_accepted.socket())) {
             int got = SocketApiWrapper::recv(_accepted.socket(), bytes.data() + done, n - done);
             if (got <= 0) {
                 break;
