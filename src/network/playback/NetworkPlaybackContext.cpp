@@ -171,10 +171,16 @@ void NetworkPlaybackContext::Watchdog::stop() {
 
 void NetworkPlaybackContext::endOverdueWaits() {
     uint32_t limit = timings().replyTimeoutMs;
-    uint32_t now = Clock::current().tickCount();
+    uint32_t now = 0;
     std::vector<int> handles;
     {
+        // The clock is read only while someone is watched, and under the mutex that
+        // forget() takes: once the last owner is forgotten, the clock is left alone.
         std::lock_guard<Mutex> guard(_mutex);
+        if (_owners.empty()) {
+            return;
+        }
+        now = Clock::current().tickCount();
         for (const auto& entry : _owners) {
             handles.push_back(entry.first);
         }

@@ -251,17 +251,23 @@ inline PlaybackServiceConfig configFor(const SyntheticRecordingOptions& options)
 }
 
 // A client logged in to `recorder`, reporting to `log`; disconnected and detached again
-// when the test is done with it.
+// when the test is done with it. The disconnect is awaited, so that the network thread is
+// done with the connection (and with a test's clock) when the test ends.
 struct LoggedInClient {
-    LoggedInClient(SimRecorder& recorder, FrameLog& log, NetworkPlaybackClient& c) : client(c) {
+    LoggedInClient(SimRecorder& recorder, FrameLog& l, NetworkPlaybackClient& c) : log(l), client(c) {
         client.attach(1 << 20, &log);
         handle = client.connect(recorder.sim.host(), recorder.sim.port(), "admin", "admin");
         loggedIn = handle != -1 && log.waitConnected();
     }
     ~LoggedInClient() {
-        client.disconnect(true);
+        size_t before = log.read(log.disconnects).size();
+        if (client.handle.load() != -1) {
+            client.disconnect(true);
+            log.waitUntil([&] { return log.disconnects.size() > before; });
+        }
         client.detach();
     }
+    FrameLog& log;
     NetworkPlaybackClient& client;
     int handle = -1;
     bool loggedIn = false;
