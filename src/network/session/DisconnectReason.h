@@ -28,6 +28,8 @@ constexpr int LoginRefused = 308;
 constexpr int LoginRefusedCode3 = 309;
 constexpr int LoginRefusedCode4 = 310;
 constexpr int LoginRefusedCode5 = 311;
+// The recorder does not answer: no alive-check answer, or no answer to a playback request
+// within the reply time-out. The archiving schedules reconnect on it.
 constexpr int NoAliveAnswer = 312;
 constexpr int ChannelFull = 313;
 
