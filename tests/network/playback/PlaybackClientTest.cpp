@@ -181,7 +181,7 @@ TEST(PlaybackClientPlay, StopAskedFromTheListenerEndsTheStreamWithoutLaterFrames
     EXPECT_EQ(log.read(log.stops)[0], SimStopReason::Paused);
     EXPECT_EQ(log.read(log.framesAtStop)[0], frames.size());
     ASSERT_GE(frames.size(), 200u);
-    std::vector<MediaPosition> expected = positionsFrom(recording.cursorAtFirst(channels));
+    std::vector<MediaPosition> expected = positionsFrom(recording.cursorAtFirst(channels), frames.size() + 1);
     ASSERT_LT(frames.size(), expected.size());
     expected.resize(frames.size());
     EXPECT_EQ(positionsOf(frames), expected);  // a gap-free prefix
@@ -214,8 +214,8 @@ TEST(PlaybackClientDisconnect, RecorderDroppingMidStreamIsReportedAfterTheFrames
     // What was delivered before the connection went is intact and in order.
     std::vector<DeliveredFrame> frames = log.read(log.frames);
     EXPECT_LE(frames.size(), 150u);
-    std::vector<MediaPosition> expected = positionsFrom(recording.cursorAtFirst(recording.videoChannelMask()));
-    expected.resize(frames.size());
+    std::vector<MediaPosition> expected =
+        positionsFrom(recording.cursorAtFirst(recording.videoChannelMask()), frames.size());
     EXPECT_EQ(positionsOf(frames), expected);
     EXPECT_EQ(log.read(log.badPayloads), 0u);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <condition_variable>
@@ -216,11 +217,12 @@ private:
     std::condition_variable _changed;
 };
 
-// The positions a playback starting at `cursor` must deliver, in order.
-inline std::vector<MediaPosition> positionsFrom(FrameCursor cursor) {
+// The positions a playback starting at `cursor` must deliver, in order (the first `limit`
+// of them).
+inline std::vector<MediaPosition> positionsFrom(FrameCursor cursor, size_t limit = SIZE_MAX) {
     std::vector<MediaPosition> positions;
     SyntheticFrame frame;
-    while (cursor.next(frame)) {
+    while (positions.size() < limit && cursor.next(frame)) {
         positions.push_back(frame.position);
     }
     return positions;
