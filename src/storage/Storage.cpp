@@ -15,6 +15,7 @@
 #include "storage/EventElement.h"
 #include "storage/IStorageListener.h"
 #include "storage/MediaElement.h"
+#include "storage/OverwritePreparer.h"
 #include "storage/StorageMigratorV3.h"
 #include "storage/TarsilError.h"
 #include "storage/TextInElement.h"
@@ -58,6 +59,10 @@ Storage::Storage() {
 Storage::~Storage() = default;
 
 // ---- tracks -------------------------------------------------------------------------
+
+std::unique_ptr<IOverwritePreparer> Storage::newOverwritePreparer() {
+    return std::make_unique<OverwritePreparer>();
+}
 
 void Storage::installTrack(std::unique_ptr<Track> track) {
     for (Slot& entry : _slots) {
@@ -447,7 +452,33 @@ void Storage::log(const char* text, int level, bool flush) {
     writeLog(text, level, flush);
 }
 
+void Storage::logFromReader(const char* text) {
+    QF_TRACE("<TARSIL LOG: %s>", text);
+    std::lock_guard<Mutex> lock(_readerLogMutex);
+    if (_readerLines.size() >= 256) {
+        _readerLines.pop_front();
+    }
+    _readerLines.emplace_back(text);
+}
+
+void Storage::storeReaderLines() {
+    if (_storingReaderLines) {
+        return;
+    }
+    std::deque<std::string> lines;
+    {
+        std::lock_guard<Mutex> lock(_readerLogMutex);
+        lines.swap(_readerLines);
+    }
+    _storingReaderLines = true;
+    for (const std::string& line : lines) {
+        writeLog(line.c_str(), 1, false);
+    }
+    _storingReaderLines = false;
+}
+
 void Storage::writeLog(const char* text, int level, bool flush) {
+    storeReaderLines();
     if (!isReadOnly() && _logEnabled && _superBlock.isValid() && _superBlock.isAbleTo(TarsilAbility::Log) &&
         !transactionHandler()->hasFailed()) {
         if (!_logTrack.isOpen()) {

@@ -21,6 +21,7 @@
 
 class EventElement;
 class IFreePageAllocator;
+class IOverwritePreparer;
 class IRecordable;
 class IStorageListener;
 class ITransactionHandler;
@@ -90,6 +91,8 @@ public:
     virtual uint32_t ioMinBlockSize() = 0;
     virtual uint64_t fileSize() = 0;
     virtual int overwritePreparerCapacity() { return 1000; }
+    // The media track's overwrite preparer, bound to this storage by its start.
+    virtual std::unique_ptr<IOverwritePreparer> newOverwritePreparer();
     IFreePageAllocator* freePageAllocator() override = 0;
     ITransactionHandler* transactionHandler() override = 0;
 
@@ -124,6 +127,9 @@ public:
     // Log and info.
     void log(const char* text, int level, bool flush) override;
     void holdLog(bool hold) override;
+    // A line from a reader, on any thread: traced at once and kept (the newest 256) until
+    // the writing thread next writes the log, which stores it.
+    void logFromReader(const char* text);
     virtual bool setInfo(const std::string& key, const std::string& value, bool flush);
     bool info(const std::string& key, std::string& value);
     void infoAll(std::map<std::string, std::string>& out);
@@ -207,6 +213,7 @@ private:
     };
 
     void writeLog(const char* text, int level, bool flush);
+    void storeReaderLines();
     void shutDownAfterFailure();
 
     Mutex _listenerMutex;
@@ -218,6 +225,9 @@ private:
     std::vector<Slot> _slots;
     int _logHold = 0;
     std::deque<HeldLine> _heldLines;
+    Mutex _readerLogMutex;
+    std::deque<std::string> _readerLines;
+    bool _storingReaderLines = false;
 };
 
 // Formats the file at `path` (created beforehand with its final size) as a new storage

@@ -100,8 +100,10 @@ void Track::init(Storage* storage, bool write, uint32_t lastPageNumber) {
         page = std::make_unique<Page>(storage->superBlock(), storage->pageCache());
     }
     _overwritePage = std::make_unique<Page>(storage->superBlock(), storage->pageCache());
+    _readPage = std::make_unique<Page>(storage->superBlock(), storage->pageCache());
     _current = nullptr;
     _cursor = PagePosition();
+    _readCursor = PagePosition();
     if (lastPageNumber == 0) {
         return;
     }
@@ -110,6 +112,9 @@ void Track::init(Storage* storage, bool write, uint32_t lastPageNumber) {
     Page* page = _pages[0].get();
     loadChecked(*page, lastPageNumber, checksum);
     uint32_t offset = page->isEmpty() ? Page::IndexData : page->lastItemOffset() + _itemSize;
+    if (!write && !page->isEmpty()) {
+        offset = page->lastItemOffset();  // a reader starts on the last element
+    }
     page->buffer().setPosition(static_cast<int>(offset));
     _current = page;
     _cursor = PagePosition(lastPageNumber, offset);
@@ -127,8 +132,12 @@ void Track::unloadAll() {
     if (_overwritePage) {
         _overwritePage->reset();
     }
+    if (_readPage) {
+        _readPage->reset();
+    }
     _current = nullptr;
     _cursor = PagePosition();
+    _readCursor = PagePosition();
 }
 
 bool Track::close(bool flush) {
@@ -177,21 +186,42 @@ Page* Track::appendPage(IPageInitializer* initializer) {
     return target;
 }
 
+bool Track::canStore(const IRecordable& element) {
+    uint32_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
+    uint64_t header = static_cast<uint32_t>(element.headerSize());
+    uint64_t data = static_cast<uint32_t>(element.dataSize());
+    if (header > dataArea) {
+        return false;
+    }
+    uint32_t free = freeBytes();
+    uint64_t room = free >= header ? free - header : dataArea - header;
+    return data <= room + dataArea;
+}
+
+uint32_t Track::pagesNeededFor(const IRecordable& element) {
+    uint32_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
+    uint64_t header = static_cast<uint32_t>(element.headerSize());
+    uint64_t data = static_cast<uint32_t>(element.dataSize());
+    uint32_t free = freeBytes();
+    if (free >= header) {
+        return data > free - header ? 1 : 0;
+    }
+    return header <= dataArea && data > dataArea - header ? 2 : 1;
+}
+
 PagePosition Track::write(IRecordable& element) {
-    uint32_t pageSize = _storage->superBlock().pageSize();
+    if (!canStore(element)) {
+        // The payload would need more than the rest of its page and one further page:
+        // refused before anything is written.
+        throw TarsilException(QF_HERE, TarsilError::NotEnoughSpace,
+                              "Not enough space: the element is larger than a page can continue into");
+    }
     uint32_t header = static_cast<uint32_t>(element.headerSize());
     uint32_t data = static_cast<uint32_t>(element.dataSize());
-    if (header > pageSize - Page::IndexData) {
-        QF_THROW_TARSIL(TarsilError::NotEnoughSpace);
-    }
     if (freeBytes() < header) {
         appendPage(nullptr);
     }
     uint32_t room = freeBytes() - header;
-    if (data > room + (pageSize - Page::IndexData)) {
-        // The payload would need more than the rest of this page and one further page.
-        QF_THROW_TARSIL(TarsilError::NotEnoughSpace);
-    }
     Page* page = _current;
     PagePosition position(page->pageNumber(), static_cast<uint32_t>(page->buffer().position()));
     std::unique_lock<Mutex> lock(page->mutex());
@@ -420,4 +450,341 @@ void Track::deleteTrack(FreePageList& freed) {
     TrackDeletionTransaction(*_storage, freed, _type).commit();
     _storage->forgetTrack(_type);
     unloadAll();
+}
+
+// ---- reading ------------------------------------------------------------------------
+
+void Track::readerLog(const char* fmt, ...) {
+    if (_storage == nullptr) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    _storage->logFromReader(line);
+}
+
+bool Track::hasSaneHeader(Page& page) {
+    uint32_t pageSize = _storage->superBlock().pageSize();
+    if (!page.type().equals(_type) || page.itemSize() != _itemSize) {
+        return false;
+    }
+    uint32_t first = page.firstItemOffset();
+    uint32_t last = page.lastItemOffset();
+    if (first < Page::IndexData || first > pageSize || last < Page::IndexData || last >= pageSize) {
+        return false;
+    }
+    if (page.itemCount() == 0) {
+        return true;
+    }
+    return first <= last && last + MinElementHeader <= pageSize &&
+           (isVariableSize() || (last - first) % _itemSize == 0);
+}
+
+bool Track::holdForReading(Page& page, uint32_t number) {
+    if (!_storage->superBlock().isPageNumber(number)) {
+        return false;
+    }
+    if (!page.isLoaded() || page.pageNumber() != number) {
+        page.load(number, true);
+    }
+    return hasSaneHeader(page);
+}
+
+bool Track::isInvalidPosition(Page& page, const PagePosition& position) {
+    if (!page.isLoaded() || page.pageNumber() != position.number || page.isEmpty() || !hasSaneHeader(page)) {
+        return true;
+    }
+    if (position.offset < page.firstItemOffset() || position.offset > page.lastItemOffset()) {
+        return true;
+    }
+    return !isVariableSize() && (position.offset - page.firstItemOffset()) % _itemSize != 0;
+}
+
+uint32_t Track::elementSizeAt(Page& page, uint32_t offset) {
+    uint32_t pageSize = _storage->superBlock().pageSize();
+    if (!isVariableSize()) {
+        return offset + _itemSize <= pageSize ? _itemSize : 0;
+    }
+    std::unique_ptr<IRecordable> scratch = newElement();
+    if (uint64_t(offset) + uint32_t(scratch->headerSize()) > pageSize) {
+        return 0;
+    }
+    scratch->readFrom(page.buffer(), static_cast<int>(offset));
+    uint64_t size = uint64_t(uint32_t(scratch->headerSize())) + uint32_t(scratch->dataSize());
+    // A length no page chain can hold is a lie of a damaged page.
+    return size <= 2ull * pageSize ? static_cast<uint32_t>(size) : 0;
+}
+
+bool Track::readAt(Page& page, uint32_t offset, IRecordable& element) {
+    uint32_t pageSize = _storage->superBlock().pageSize();
+    if (uint64_t(offset) + uint32_t(element.headerSize()) > pageSize) {
+        return false;
+    }
+    element.readFrom(page.buffer(), static_cast<int>(offset));
+    return true;
+}
+
+bool Track::offsetBefore(Page& page, uint32_t offset, uint32_t& before) {
+    if (offset <= page.firstItemOffset()) {
+        return false;
+    }
+    if (!isVariableSize()) {
+        before = offset - _itemSize;
+        return before >= page.firstItemOffset();
+    }
+    // Variable-size elements are found from the page's first one.
+    uint32_t at = page.firstItemOffset();
+    for (uint32_t i = 0; i < page.itemCount(); ++i) {
+        uint32_t size = elementSizeAt(page, at);
+        if (size == 0 || at + size > offset) {
+            return false;
+        }
+        if (at + size == offset) {
+            before = at;
+            return true;
+        }
+        at += size;
+    }
+    return false;
+}
+
+bool Track::followNext(Page& page, bool& overwritten) {
+    overwritten = false;
+    uint32_t pageCount = _storage->superBlock().pageCount();
+    for (uint32_t steps = 0; steps <= pageCount; ++steps) {
+        uint32_t number = page.pageNumber();
+        uint32_t next = page.next();
+        if (next == 0) {
+            return false;
+        }
+        uint64_t lastID = page.lastItemID();
+        uint32_t nextChecksum = page.nextChecksum();
+        if (!_storage->superBlock().isPageNumber(next)) {
+            overwritten = true;
+            return false;
+        }
+        page.load(next, true);
+        if (!hasSaneHeader(page) || page.checksum() != nextChecksum || page.previous() != number ||
+            (!page.isEmpty() && page.firstItemID() < lastID)) {
+            overwritten = true;
+            return false;
+        }
+        if (!page.isEmpty()) {
+            return true;
+        }
+        // A page holding only the tail of the previous page's last element.
+    }
+    overwritten = true;  // a chain longer than the file: a cycle
+    return false;
+}
+
+bool Track::followPrevious(Page& page, bool& overwritten) {
+    overwritten = false;
+    uint32_t pageCount = _storage->superBlock().pageCount();
+    uint64_t firstID = page.firstItemID();
+    uint32_t tag = page.pageTag();
+    bool firstKnown = !page.isEmpty();
+    for (uint32_t steps = 0; steps <= pageCount; ++steps) {
+        uint32_t number = page.pageNumber();
+        uint32_t previous = page.previous();
+        if (previous == 0) {
+            return false;
+        }
+        uint32_t previousChecksum = page.previousChecksum();
+        if (!_storage->superBlock().isPageNumber(previous)) {
+            overwritten = true;
+            return false;
+        }
+        page.load(previous, true);
+        bool idsHold = !firstKnown || page.isEmpty() || page.pageTag() != tag || page.lastItemID() < firstID;
+        if (!hasSaneHeader(page) || page.checksum() != previousChecksum || page.next() != number || !idsHold) {
+            overwritten = true;
+            return false;
+        }
+        if (!page.isEmpty()) {
+            return true;
+        }
+    }
+    overwritten = true;
+    return false;
+}
+
+bool Track::seek(Page& page, const PagePosition& position) {
+    if (!_storage->superBlock().isPageNumber(position.number)) {
+        readerLog("Track::seek() FAILED. INVALID POSITION (%u, %u)", position.number, position.offset);
+        return false;
+    }
+    if (!page.isLoaded() || page.pageNumber() != position.number) {
+        page.load(position.number, true);
+    }
+    if (!page.type().equals(_type)) {
+        readerLog("Track::seek() FAILED. INVALID TYPE (%u, %u)", position.number, position.offset);
+        return false;
+    }
+    if (isInvalidPosition(page, position)) {
+        readerLog("Track::seek() FAILED. INVALID POSITION (%u, %u)", position.number, position.offset);
+        return false;
+    }
+    page.buffer().setPosition(static_cast<int>(position.offset));
+    return true;
+}
+
+bool Track::read(Page& page, const PagePosition& position, IRecordable& element) {
+    return seek(page, position) && readAt(page, position.offset, element);
+}
+
+bool Track::next(Page& page, PagePosition& position, IRecordable& element) {
+    if (!holdForReading(page, position.number) || isInvalidPosition(page, position)) {
+        return false;
+    }
+    if (position.offset == page.lastItemOffset() && page.next() == 0 && page.isCopy()) {
+        // The writer holds the page: it may have grown, or moved on, since the copy.
+        uint32_t checksum = page.checksum();
+        page.load(position.number, true);
+        if (!page.type().equals(_type) || page.checksum() != checksum || !hasSaneHeader(page)) {
+            readerLog("Track::next() FAILED 1. OVERWRITTEN page %u", position.number);
+            return false;
+        }
+    }
+    if (position.offset != page.lastItemOffset()) {
+        uint32_t size = elementSizeAt(page, position.offset);
+        uint64_t at = uint64_t(position.offset) + size;
+        if (size == 0 || at > page.lastItemOffset()) {
+            readerLog("Track::next() FAILED. INVALID ELEMENT at (%u, %u)", position.number, position.offset);
+            return false;
+        }
+        if (!readAt(page, static_cast<uint32_t>(at), element)) {
+            return false;
+        }
+        position.offset = static_cast<uint32_t>(at);
+        return true;
+    }
+    uint32_t number = page.pageNumber();
+    if (page.next() == 0) {
+        return false;  // the end of the track
+    }
+    bool overwritten = false;
+    if (!followNext(page, overwritten)) {
+        if (overwritten) {
+            readerLog("Track::next() FAILED. OVERWRITTEN after page %u", number);
+        }
+        return false;
+    }
+    if (!readAt(page, page.firstItemOffset(), element)) {
+        return false;
+    }
+    position = PagePosition(page.pageNumber(), page.firstItemOffset());
+    return true;
+}
+
+bool Track::previous(Page& page, PagePosition& position, IRecordable& element) {
+    if (!holdForReading(page, position.number) || isInvalidPosition(page, position)) {
+        return false;
+    }
+    uint32_t before = 0;
+    if (position.offset != page.firstItemOffset()) {
+        if (!offsetBefore(page, position.offset, before) || !readAt(page, before, element)) {
+            readerLog("Track::previous() FAILED. INVALID ELEMENT at (%u, %u)", position.number, position.offset);
+            return false;
+        }
+        position.offset = before;
+        return true;
+    }
+    uint32_t number = page.pageNumber();
+    bool overwritten = false;
+    if (!followPrevious(page, overwritten)) {
+        if (overwritten) {
+            readerLog("Track::previous() FAILED. OVERWRITTEN before page %u", number);
+        }
+        return false;
+    }
+    if (!readAt(page, page.lastItemOffset(), element)) {
+        return false;
+    }
+    position = PagePosition(page.pageNumber(), page.lastItemOffset());
+    return true;
+}
+
+bool Track::seek(const PagePosition& position) {
+    if (_readPage == nullptr) {
+        return false;
+    }
+    PagePosition previous = _readCursor;
+    if (!seek(*_readPage, position)) {
+        // The cursor stays where it was.
+        if (previous.isSet() && _readPage->pageNumber() != previous.number) {
+            _readPage->reset();
+        }
+        _readCursor = _readPage->isLoaded() ? previous : PagePosition();
+        return false;
+    }
+    _readCursor = position;
+    return true;
+}
+
+bool Track::read(IRecordable& element) {
+    if (_readPage == nullptr || !_readCursor.isSet()) {
+        if (_readPage == nullptr || !seekLastOfCurrentPage()) {
+            return false;
+        }
+    }
+    if (!holdForReading(*_readPage, _readCursor.number) || isInvalidPosition(*_readPage, _readCursor)) {
+        return false;
+    }
+    return readAt(*_readPage, _readCursor.offset, element);
+}
+
+bool Track::next(IRecordable& element) {
+    if (_readPage == nullptr || !_readCursor.isSet()) {
+        return false;
+    }
+    PagePosition position = _readCursor;
+    uint32_t number = position.number;
+    bool ok = next(*_readPage, position, element);
+    if (ok) {
+        _readCursor = position;
+    } else if (_readPage->pageNumber() != number) {
+        _readPage->reset();  // reloaded on the next call at the old cursor
+    }
+    return ok;
+}
+
+bool Track::previous(IRecordable& element) {
+    if (_readPage == nullptr || !_readCursor.isSet()) {
+        return false;
+    }
+    PagePosition position = _readCursor;
+    uint32_t number = position.number;
+    bool ok = previous(*_readPage, position, element);
+    if (ok) {
+        _readCursor = position;
+    } else if (_readPage->pageNumber() != number) {
+        _readPage->reset();
+    }
+    return ok;
+}
+
+bool Track::seekFirstOfCurrentPage() {
+    Page* page = _readPage != nullptr && _readPage->isLoaded() ? _readPage.get() : _current;
+    if (page == nullptr || !page->isLoaded()) {
+        return false;
+    }
+    return seek(PagePosition(page->pageNumber(), page->firstItemOffset()));
+}
+
+bool Track::seekLastOfCurrentPage() {
+    Page* page = _readPage != nullptr && _readPage->isLoaded() ? _readPage.get() : _current;
+    if (page == nullptr || !page->isLoaded()) {
+        return false;
+    }
+    uint32_t number = page->pageNumber();
+    if (page != _readPage.get()) {
+        _readPage->load(number, true);
+    } else if (page->isCopy()) {
+        _readPage->load(number, true);  // the writer may have added elements since
+    }
+    return seek(PagePosition(number, _readPage->lastItemOffset()));
 }

@@ -23,6 +23,10 @@ class Storage;
 // held while a page's memory changes, so readers on other threads copy whole images.
 class Track {
 public:
+    // The smallest element header of any track: a page's last element must leave room
+    // for at least this much.
+    static constexpr uint32_t MinElementHeader = 64;
+
     Track(const PageType& type, uint32_t itemSize);
     virtual ~Track();
     Track(const Track&) = delete;
@@ -61,6 +65,39 @@ public:
     // A full flush is about to begin (the recording table closes its open entry).
     virtual void beforeFullFlush() {}
 
+    // ---- reading ----------------------------------------------------------------------
+    // Positions name an element's first byte. Every read checks the page it lands on
+    // (type, header bounds, the links and checksums of neighbours) and answers false,
+    // after logging, for a position that is invalid or whose page was overwritten; the
+    // element is filled only on true. Nothing outside a page's memory is ever read.
+    //
+    // The caller forms work on a page object and position of the caller's own, so other
+    // threads can read while the writer appends. The cursor forms use the track's own
+    // reading page and cursor, which never disturb the page being written.
+    virtual bool read(IRecordable& element);
+    virtual bool read(Page& page, const PagePosition& position, IRecordable& element);
+    virtual bool next(IRecordable& element);
+    virtual bool next(Page& page, PagePosition& position, IRecordable& element);
+    virtual bool previous(IRecordable& element);
+    virtual bool previous(Page& page, PagePosition& position, IRecordable& element);
+    virtual bool seek(const PagePosition& position);
+    virtual bool seek(Page& page, const PagePosition& position);
+    // The first and last element of the page under the reading cursor (the current page
+    // before the cursor has moved).
+    virtual bool seekFirstOfCurrentPage();
+    virtual bool seekLastOfCurrentPage();
+    // True when `position` names no element of `page`: another page, no elements, an
+    // offset outside [firstItemOffset, lastItemOffset] or off the item grid, or a header
+    // that does not fit the page.
+    bool isInvalidPosition(Page& page, const PagePosition& position);
+    const PagePosition& readCursor() const { return _readCursor; }
+    // Whether `element` can be stored at all: its header and payload fit what is left of
+    // the current page plus one further page's data area (or two fresh pages when the
+    // header does not fit). Writes refuse elements that do not, before any byte changes.
+    bool canStore(const IRecordable& element);
+    // New pages a write of `element` would take: 0, 1 or 2.
+    uint32_t pagesNeededFor(const IRecordable& element);
+
     bool isOpen() const { return _open; }
     bool isWritable() const { return _write; }
     Page* currentPage() { return _current; }
@@ -88,8 +125,28 @@ protected:
     void setCurrent(Page* page) { _current = page; }
     void setCursor(const PagePosition& cursor) { _cursor = cursor; }
 
+    // The size of the element at `offset` of a page (the item size, or for variable-size
+    // tracks the header read there); 0 when it does not fit the page.
+    uint32_t elementSizeAt(Page& page, uint32_t offset);
+    // Reads the element at `offset` when its header lies inside the page.
+    bool readAt(Page& page, uint32_t offset, IRecordable& element);
+    // A reader's line for the storage log (stored by the writing thread).
+    void readerLog(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    Page* overwritePage() { return _overwritePage.get(); }
+
 private:
     void unloadAll();
+    // Makes `page` hold `number` for reading; false when it is no page of the file or
+    // its header is not one of this track's.
+    bool holdForReading(Page& page, uint32_t number);
+    bool hasSaneHeader(Page& page);
+    // Follows `page`'s next (previous) link, checking that the linked page carries it;
+    // pages without elements are passed over. False, with `overwritten` set when the
+    // chain no longer holds, or at the track's end.
+    bool followNext(Page& page, bool& overwritten);
+    bool followPrevious(Page& page, bool& overwritten);
+    // The offset of the element before `offset` in a page; false when there is none.
+    bool offsetBefore(Page& page, uint32_t offset, uint32_t& before);
 
     PageType _type;
     uint32_t _itemSize;
@@ -98,6 +155,8 @@ private:
     Page* _current = nullptr;
     Storage* _storage = nullptr;
     PagePosition _cursor;
+    std::unique_ptr<Page> _readPage;
+    PagePosition _readCursor;
     bool _write = false;
     bool _open = false;
 };
