@@ -166,6 +166,32 @@ uint32_t MediaTrack::firstPageByTimeline() {
     QF_THROW_TARSIL(TarsilError::StorageCorrupted);
 }
 
+uint32_t MediaTrack::firstPageAtOrAbove(uint64_t before) {
+    TrackListItem item;
+    if (!storage()->findTrack(type(), item)) {
+        return 0;
+    }
+    SuperBlock& superBlock = storage()->superBlock();
+    Page header(superBlock, storage()->pageCache());
+    uint32_t number = item.firstPage();
+    uint32_t checksum = item.firstPageChecksum();
+    for (uint32_t steps = 0; steps <= superBlock.pageCount() && superBlock.isPageNumber(number); ++steps) {
+        if (currentPage() != nullptr && number == currentPage()->pageNumber()) {
+            return number;
+        }
+        header.loadHeader(number, true);
+        if (!header.type().equals(type()) || header.checksum() != checksum) {
+            return 0;
+        }
+        if (header.lastItemID() >= before) {
+            return number;
+        }
+        checksum = header.nextChecksum();
+        number = header.next();
+    }
+    return 0;
+}
+
 void MediaTrack::makeFirst(uint32_t number, FreePageList& freed) {
     Page* page = loadPageToOverwrite(number);
     if (page != currentPage()) {
@@ -208,7 +234,7 @@ bool MediaTrack::overwrite(uint64_t before) {
         return true;
     }
     FreePageList freed;
-    uint32_t first = _preparer ? _preparer->complete(before, freed) : 0;
+    uint32_t first = _preparer ? _preparer->complete(before, freed) : firstPageAtOrAbove(before);
     if (first == 0) {
         char line[128];
         std::snprintf(line, sizeof line, "MediaTrack: OverwritePreparer::complete() returns null! before=%llu",

@@ -53,6 +53,8 @@ private:
     // Pages from the track's first page up to (not including) `stop`, checked link by link.
     bool pagesBefore(uint32_t stop, FreePageList& freed);
     uint32_t firstPageByTimeline();
+    // Without a preparer: the first page, walking headers, with an element at or above `before`.
+    uint32_t firstPageAtOrAbove(uint64_t before);
     void makeFirst(uint32_t number, FreePageList& freed);
     // The end of the last element of `page` (its firstItemOffset without elements).
     uint32_t endOfElements(Page& page, uint64_t& end);

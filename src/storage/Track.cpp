@@ -479,7 +479,8 @@ bool Track::hasSaneHeader(Page& page) {
     if (page.itemCount() == 0) {
         return true;
     }
-    return first <= last && last + MinElementHeader <= pageSize &&
+    uint32_t smallest = _itemSize < MinElementHeader ? _itemSize : MinElementHeader;
+    return first <= last && last + smallest <= pageSize &&
            (isVariableSize() || (last - first) % _itemSize == 0);
 }
 
