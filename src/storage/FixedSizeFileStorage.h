@@ -10,13 +10,17 @@
 // that may not be written, opens read-only. Threads: as Storage.
 class FixedSizeFileStorage : public Storage {
 public:
-    FixedSizeFileStorage() = default;
+    enum class Tracks { Standard, None };
+
+    // With Tracks::None no data track is installed (tests install their own).
+    explicit FixedSizeFileStorage(Tracks tracks = Tracks::Standard);
     ~FixedSizeFileStorage() override = default;
 
     uint64_t superBlockOffset() override { return 0; }
     uint32_t ioMinBlockSize() override;
     uint64_t fileSize() override { return _fileSize; }
     int overwritePreparerCapacity() override { return 1; }
+    std::unique_ptr<IOverwritePreparer> newOverwritePreparer() override;
     IFreePageAllocator* freePageAllocator() override { return &_allocator; }
     ITransactionHandler* transactionHandler() override { return &_handler; }
     JournalingTransactionHandler& journalingHandler() { return _handler; }

@@ -15,7 +15,15 @@
 #include "storage/EventElement.h"
 #include "storage/IStorageListener.h"
 #include "storage/MediaElement.h"
+#include "storage/BadTrack.h"
+#include "storage/EventTrack.h"
+#include "storage/MediaTrack.h"
 #include "storage/OverwritePreparer.h"
+#include "storage/PreEventTrack.h"
+#include "storage/StorageUtility.h"
+#include "storage/TextInTrack.h"
+#include "storage/Timeline.h"
+#include "storage/TimelineElement.h"
 #include "storage/StorageMigratorV3.h"
 #include "storage/TarsilError.h"
 #include "storage/TextInElement.h"
@@ -234,7 +242,24 @@ bool Storage::checkOnOpen() {
 }
 
 uint64_t Storage::correctedNextItemID() {
-    return std::max<uint64_t>(_superBlock.nextItemID(), 1);
+    // Past every ID a track holds, so no ID is given twice.
+    uint64_t next = std::max<uint64_t>(_superBlock.nextItemID(), 1);
+    StorageUtility utility(*this);
+    for (const PageType* type : {&PageType::Timeline, &PageType::Media, &PageType::TextIn, &PageType::PreEvent}) {
+        TrackListItem item;
+        if (!findTrack(*type, item)) {
+            continue;
+        }
+        Page page(_superBlock, _pageCache);
+        page.loadHeader(item.lastPage(), true);
+        uint64_t last = page.lastItemID();
+        if (page.isEmpty() && page.previous() != 0) {
+            page.loadHeader(page.previous(), true);
+            last = page.lastItemID();
+        }
+        next = std::max(next, last + 1);
+    }
+    return next;
 }
 
 void Storage::migrate() {
@@ -729,6 +754,10 @@ void Storage::flushPage(Page& page) {
     }
     PageType type = page.type();
     if (type.equals(PageType::Timeline)) {
+        // The entries of a full timeline page name media that must be on disk first.
+        if (Track* t = slot(PageType::Media)) {
+            t->flush();
+        }
         if (Track* t = slot(PageType::RecordingTable)) {
             t->flush();
         }
@@ -840,31 +869,85 @@ Track& required(Track* track) {
 
 }  // namespace
 
+void Storage::makeRoomFor(Track& track, const IRecordable& item) {
+    if (isReadOnly() || !_superBlock.isValid()) {
+        return;
+    }
+    if (!track.canStore(item)) {
+        throw TarsilException(QF_HERE, TarsilError::NotEnoughSpace,
+                              "Not enough space: the element is larger than a page can continue into");
+    }
+    auto needed = [&]() {
+        uint32_t n = track.pagesNeededFor(item);
+        Timeline* entries = timeline();
+        if (entries != nullptr && static_cast<Track*>(entries) != &track &&
+            entries->freeBytes() < TimelineElement::RecordSize) {
+            ++n;
+        }
+        // A timeline entry can write up to three records (pending, stop, a new section's).
+        RecordingTable* table = recordingTable();
+        if (table != nullptr && table->freeBytes() < 3u * RecordingTableElement::RecordSize) {
+            ++n;
+        }
+        return n;
+    };
+    for (uint32_t rounds = 0; freePageCount() < needed() && rounds <= pageCount(); ++rounds) {
+        uint32_t before = freePageCount();
+        overwriteOldest();
+        if (freePageCount() <= before) {
+            break;  // nothing left to give up; the write takes what there is
+        }
+    }
+}
+
 PagePosition Storage::writeMedia(MediaElement& item) {
     Track& t = required(slot(PageType::Media));
+    makeRoomFor(t, item);
     item.setMediaID(_nextItemID++);
     return t.write(item);
 }
 
 PagePosition Storage::writePreEvent(MediaElement& item) {
     Track& t = required(slot(PageType::PreEvent));
+    makeRoomFor(t, item);
     item.setMediaID(_nextItemID++);
     return t.write(item);
 }
 
 PagePosition Storage::writeTextIn(TextInElement& item) {
     Track& t = required(slot(PageType::TextIn));
+    makeRoomFor(t, item);
     item.setMediaID(_nextItemID++);
     item.setSectionID(currentSectionID());
+    if (TextInTrack* texts = textInTrack()) {
+        return texts->writeTextIn(item);
+    }
     return t.write(item);
 }
 
-PagePosition Storage::writeTimeline(IRecordable& item, bool updateRecordingTable) {
-    Track& t = required(slot(PageType::Timeline));
-    PagePosition position = t.write(item);
-    (void)updateRecordingTable;  // the recording table takes the position when it is installed
+PagePosition Storage::writeTimeline(const TimelineLinkedElement& item, const PagePosition& elementPosition,
+                                    bool updateRecordingTable) {
+    Timeline* entries = timeline();
+    if (entries == nullptr) {
+        // A plain track of timeline type (tests): the item itself is appended.
+        TimelineLinkedElement& element = const_cast<TimelineLinkedElement&>(item);
+        PagePosition position = required(slot(PageType::Timeline)).write(element);
+        checkTimeChange();
+        return position;
+    }
+    TimelineElement entry;
+    PagePosition position = entries->write(item, elementPosition, entry);
+    if (position.isSet() && updateRecordingTable && entry.mediaType() == TimelineLinkedElement::Video) {
+        if (RecordingTable* table = recordingTable()) {
+            table->update(entry, position);
+        }
+    }
     checkTimeChange();
     return position;
+}
+
+PagePosition Storage::writeTimelineAuto(const TimelineLinkedElement& item, const PagePosition& elementPosition) {
+    return writeTimeline(item, elementPosition, item.mediaType() == TimelineLinkedElement::Video);
 }
 
 PagePosition Storage::writeEvent(EventElement& item, bool flush) {
@@ -878,7 +961,110 @@ PagePosition Storage::writeEvent(EventElement& item, bool flush) {
 }
 
 uint32_t Storage::currentSectionID() {
-    return 0;
+    RecordingTable* table = recordingTable();
+    return table != nullptr ? table->currentSectionID() : 0;
+}
+
+uint32_t Storage::firstSectionID() {
+    RecordingTable* table = recordingTable();
+    return table != nullptr && isValid() ? table->firstSectionID() : 0;
+}
+
+bool Storage::lastTimelineItemID(uint64_t& out) {
+    TimelineElement entry;
+    if (!isValid() || !StorageUtility(*this).lastItem(PageType::Timeline, entry)) {
+        return false;
+    }
+    out = entry.mediaID();
+    return true;
+}
+
+Interval Storage::recordingInterval() {
+    RecordingTable* table = recordingTable();
+    return table != nullptr && isValid() ? table->recordingInterval() : Interval();
+}
+
+void Storage::recordingDates(std::map<Date, RecordingTable::DateIDs>& out) {
+    if (RecordingTable* table = recordingTable(); table != nullptr && isValid()) {
+        table->recordingDates(out);
+    }
+}
+
+std::vector<RecordingSection> Storage::recordingSections() {
+    RecordingTable* table = recordingTable();
+    return table != nullptr && isValid() ? table->sections() : std::vector<RecordingSection>();
+}
+
+void Storage::sectionRecords(uint32_t sectionID, const Interval& interval, std::vector<RecordingTableElement>& out) {
+    if (RecordingTable* table = recordingTable(); table != nullptr && isValid()) {
+        table->sectionRecords(sectionID, interval, out);
+    }
+}
+
+void Storage::recordingTimeTable(BitMask32 channels, const Interval& interval,
+                                 std::vector<RecordingTable::TimeSlice>& out) {
+    if (RecordingTable* table = recordingTable(); table != nullptr && isValid()) {
+        table->recordingTimeTable(channels, interval, out);
+    }
+}
+
+void Storage::eventCalendarDates(std::set<Date>& out) {
+    if (EventTrack* events = eventTrack(); events != nullptr && isValid()) {
+        events->calendarDates(out);
+    }
+}
+
+void Storage::events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction,
+                     bool& limitReached) {
+    limitReached = false;
+    if (EventTrack* events = eventTrack(); events != nullptr && isValid()) {
+        events->elements(query, section, out, direction, limitReached);
+    }
+}
+
+void Storage::events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction) {
+    bool limitReached = false;
+    events(query, section, out, direction, limitReached);
+}
+
+void Storage::textInCalendarDates(std::set<Date>& out) {
+    if (TextInTrack* texts = textInTrack(); texts != nullptr && isValid()) {
+        texts->calendarDates(out);
+    }
+}
+
+void Storage::textIns(const Interval& interval, std::vector<TextInElement>& out, int maxCount) {
+    if (TextInTrack* texts = textInTrack(); texts != nullptr && isValid()) {
+        texts->elements(interval, out, maxCount);
+    }
+}
+
+Timeline* Storage::timeline() {
+    return dynamic_cast<Timeline*>(slot(PageType::Timeline));
+}
+
+RecordingTable* Storage::recordingTable() {
+    return dynamic_cast<RecordingTable*>(slot(PageType::RecordingTable));
+}
+
+MediaTrack* Storage::mediaTrack() {
+    return dynamic_cast<MediaTrack*>(slot(PageType::Media));
+}
+
+PreEventTrack* Storage::preEventTrack() {
+    return dynamic_cast<PreEventTrack*>(slot(PageType::PreEvent));
+}
+
+EventTrack* Storage::eventTrack() {
+    return dynamic_cast<EventTrack*>(slot(PageType::Event));
+}
+
+TextInTrack* Storage::textInTrack() {
+    return dynamic_cast<TextInTrack*>(slot(PageType::TextIn));
+}
+
+BadTrack* Storage::badTrack() {
+    return dynamic_cast<BadTrack*>(slot(PageType::Bad));
 }
 
 void Storage::raiseNextItemID(uint64_t id) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,7 +11,9 @@
 #include "base/thread/Mutex.h"
 #include "storage/InfoTrack.h"
 #include "storage/LogTrack.h"
+#include "storage/EventQuery.h"
 #include "storage/PagePosition.h"
+#include "storage/RecordingTable.h"
 #include "storage/TimeStampClock.h"
 #include "storage/pager/FormatOptions.h"
 #include "storage/pager/IPageCacheMonitor.h"
@@ -25,8 +28,15 @@ class IOverwritePreparer;
 class IRecordable;
 class IStorageListener;
 class ITransactionHandler;
+class BadTrack;
+class EventTrack;
 class MediaElement;
+class MediaTrack;
+class PreEventTrack;
 class TextInElement;
+class TextInTrack;
+class Timeline;
+class TimelineLinkedElement;
 class Track;
 
 // One storage file seen as a whole: it opens, closes and formats the file, owns the
@@ -115,7 +125,13 @@ public:
     virtual PagePosition writeMedia(MediaElement& item);
     virtual PagePosition writePreEvent(MediaElement& item);
     virtual PagePosition writeTextIn(TextInElement& item);
-    virtual PagePosition writeTimeline(IRecordable& item, bool updateRecordingTable);
+    // Appends the timeline entry of an element written before at `elementPosition`; a
+    // video entry also feeds the recording table when `updateRecordingTable`. (0, 0)
+    // when the timeline refused the frame (a key frame is needed first).
+    virtual PagePosition writeTimeline(const TimelineLinkedElement& item, const PagePosition& elementPosition,
+                                       bool updateRecordingTable);
+    // writeTimeline, feeding the recording table with video only.
+    virtual PagePosition writeTimelineAuto(const TimelineLinkedElement& item, const PagePosition& elementPosition);
     virtual PagePosition writeEvent(EventElement& item, bool flush);
     void raiseNextItemID(uint64_t id);
     void setTimeStampBasis(uint32_t basis);
@@ -123,6 +139,32 @@ public:
     virtual void recordingSectionChanged(uint32_t sectionID);
     // The current recording section (the recording table's; 0 without one).
     virtual uint32_t currentSectionID();
+    virtual uint32_t firstSectionID();
+    // The ID of the timeline's last entry; false when the timeline is empty.
+    bool lastTimelineItemID(uint64_t& out);
+
+    // Queries answered by the tracks, while the storage is valid.
+    Interval recordingInterval();
+    void recordingDates(std::map<Date, RecordingTable::DateIDs>& out);
+    std::vector<RecordingSection> recordingSections();
+    void sectionRecords(uint32_t sectionID, const Interval& interval, std::vector<RecordingTableElement>& out);
+    void recordingTimeTable(BitMask32 channels, const Interval& interval,
+                            std::vector<RecordingTable::TimeSlice>& out);
+    void eventCalendarDates(std::set<Date>& out);
+    void events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction,
+                bool& limitReached);
+    void events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction = 1);
+    void textInCalendarDates(std::set<Date>& out);
+    void textIns(const Interval& interval, std::vector<TextInElement>& out, int maxCount = 0);
+
+    // The installed tracks by their kind; null when the storage has none of that kind.
+    Timeline* timeline();
+    RecordingTable* recordingTable();
+    MediaTrack* mediaTrack();
+    PreEventTrack* preEventTrack();
+    EventTrack* eventTrack();
+    TextInTrack* textInTrack();
+    BadTrack* badTrack();
 
     // Log and info.
     void log(const char* text, int level, bool flush) override;
@@ -173,6 +215,10 @@ protected:
     virtual bool checkOnOpen();
     virtual void migrate();
 
+    // Before the first byte of an item is written: frees pages (overwriting the oldest
+    // recording) until the item, its timeline entry and a recording-table record can all
+    // be written without an overwrite in the middle of the item.
+    void makeRoomFor(Track& track, const IRecordable& item);
     void notifySpaceChanged();
     void notifyChangeBegun();
     void notifyChangeFinished();

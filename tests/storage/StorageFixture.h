@@ -33,7 +33,8 @@ public:
 // A file storage with test tracks installed for the given types.
 class TestStorage : public FixedSizeFileStorage {
 public:
-    explicit TestStorage(std::initializer_list<const PageType*> types = {&PageType::Timeline}) {
+    explicit TestStorage(std::initializer_list<const PageType*> types = {&PageType::Timeline})
+        : FixedSizeFileStorage(Tracks::None) {
         for (const PageType* type : types) {
             installTrack(std::make_unique<TestTrack>(*type));
         }
