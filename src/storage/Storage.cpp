@@ -802,6 +802,7 @@ void Storage::flush() {
         return;
     }
     refuseWritesAfterFailure();
+    storeReaderLines();
     _infoTrack.flush();
     for (const PageType* type : {&PageType::Media, &PageType::Timeline, &PageType::RecordingTable,
                                  &PageType::PreEvent, &PageType::Event, &PageType::TextIn}) {
