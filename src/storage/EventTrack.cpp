@@ -134,7 +134,7 @@ void EventTrack::elementsBeforeOrEqual(uint64_t start, uint64_t end, bool fullSe
     TrackIterator it(*storage(), type());
     it.seek(PagePosition(entry.page, 0));
     Page probe(storage()->superBlock(), storage()->pageCache());
-    probe.loadHeader(entry.page, true);
+    probe.load(entry.page, true);
     it.seek(PagePosition(entry.page, probe.lastItemOffset()));
     logLine("[%s,%s,%d] startMediaID : %llu, endMediaID : %llu, [%s], search Start Position(%u,%u)",
             "EventTrack::elementsBeforeOrEqual", "EventTrack", __LINE__, static_cast<unsigned long long>(start),
@@ -173,7 +173,7 @@ void EventTrack::elementsAfterOrEqual(uint64_t start, uint64_t end, bool fullSea
     }
     TrackIterator it(*storage(), type());
     Page probe(storage()->superBlock(), storage()->pageCache());
-    probe.loadHeader(entry.page, true);
+    probe.load(entry.page, true);
     it.seek(PagePosition(entry.page, probe.firstItemOffset()));
     bool skipping = !fullSearch && query.hasLast;
     EventElement e;

@@ -108,12 +108,14 @@ bool MediaTrack::pagesBefore(uint32_t stop, FreePageList& freed) {
         if (!superBlock.isPageNumber(number)) {
             return false;
         }
+        if (number == last) {
+            // The page being written: its header is the one in memory.
+            return stop == 0 && currentPage() != nullptr && currentPage()->checksum() == checksum &&
+                   freed.add(number, number);
+        }
         header.loadHeader(number, true);
         if (!header.type().equals(type()) || header.checksum() != checksum || !freed.add(number, number)) {
             return false;
-        }
-        if (number == last) {
-            return stop == 0;
         }
         checksum = header.nextChecksum();
         number = header.next();
