@@ -7,7 +7,7 @@
 #include "storage/EventElement.h"
 
 // What an event listing asks for: events inside an interval (both ends set), on some
-// channels, of some types (bit n accepts event type n), at most `maxCount` of them, and,
+// channels, of some types (bit n accepts event type n; all bits set accept any type), at most `maxCount` of them, and,
 // to continue a paged listing, the last event the previous call returned. A plain value.
 struct EventQuery {
     Interval interval;

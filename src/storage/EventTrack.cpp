@@ -13,8 +13,9 @@
 bool EventQuery::accepts(const EventElement& e) const {
     bool inTime = !interval.from().isValid() ||
                   (!e.time().lessThan(interval.from()) && !e.time().greaterThan(interval.to()));
-    return inTime && (e.channelMask().value() & channels.value()) != 0 &&
-           e.eventType() < 32 && (typeMask & (1u << e.eventType())) != 0;
+    // Types beyond the mask's 32 bits pass only a query that accepts every type.
+    bool typeAccepted = typeMask == 0xFFFFFFFFu || (e.eventType() < 32 && (typeMask & (1u << e.eventType())) != 0);
+    return inTime && (e.channelMask().value() & channels.value()) != 0 && typeAccepted;
 }
 
 EventTrack::EventTrack() : Track(PageType::Event, EventElement::RecordSize) {}
