@@ -186,39 +186,44 @@ Page* Track::appendPage(IPageInitializer* initializer) {
     return target;
 }
 
-bool Track::canStore(const IRecordable& element) {
-    uint32_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
+// An element is written where the current page can take its header and the payload can
+// end within the next page; otherwise it starts a fresh page, whose data area and the
+// next one's bound what can be stored at all.
+bool Track::fitsCurrentPage(const IRecordable& element) {
+    uint64_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
     uint64_t header = static_cast<uint32_t>(element.headerSize());
     uint64_t data = static_cast<uint32_t>(element.dataSize());
-    if (header > dataArea) {
-        return false;
-    }
     uint32_t free = freeBytes();
-    uint64_t room = free >= header ? free - header : dataArea - header;
-    return data <= room + dataArea;
+    return free >= header && data <= (free - header) + dataArea;
+}
+
+bool Track::canStore(const IRecordable& element) {
+    uint64_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
+    uint64_t header = static_cast<uint32_t>(element.headerSize());
+    uint64_t data = static_cast<uint32_t>(element.dataSize());
+    return header <= dataArea && (fitsCurrentPage(element) || data <= (dataArea - header) + dataArea);
 }
 
 uint32_t Track::pagesNeededFor(const IRecordable& element) {
-    uint32_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
+    uint64_t dataArea = _storage->superBlock().pageSize() - Page::IndexData;
     uint64_t header = static_cast<uint32_t>(element.headerSize());
     uint64_t data = static_cast<uint32_t>(element.dataSize());
-    uint32_t free = freeBytes();
-    if (free >= header) {
-        return data > free - header ? 1 : 0;
+    if (fitsCurrentPage(element)) {
+        return data > freeBytes() - header ? 1 : 0;
     }
     return header <= dataArea && data > dataArea - header ? 2 : 1;
 }
 
 PagePosition Track::write(IRecordable& element) {
     if (!canStore(element)) {
-        // The payload would need more than the rest of its page and one further page:
-        // refused before anything is written.
+        // The payload would need more than a fresh page and one further page: refused
+        // before anything is written.
         throw TarsilException(QF_HERE, TarsilError::NotEnoughSpace,
                               "Not enough space: the element is larger than a page can continue into");
     }
     uint32_t header = static_cast<uint32_t>(element.headerSize());
     uint32_t data = static_cast<uint32_t>(element.dataSize());
-    if (freeBytes() < header) {
+    if (!fitsCurrentPage(element)) {
         appendPage(nullptr);
     }
     uint32_t room = freeBytes() - header;

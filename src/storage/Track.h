@@ -91,10 +91,12 @@ public:
     // that does not fit the page.
     bool isInvalidPosition(Page& page, const PagePosition& position);
     const PagePosition& readCursor() const { return _readCursor; }
-    // Whether `element` can be stored at all: its header and payload fit what is left of
-    // the current page plus one further page's data area (or two fresh pages when the
-    // header does not fit). Writes refuse elements that do not, before any byte changes.
+    // Whether `element` can be stored at all: header and payload within two pages' data
+    // areas (the rest of the current page when they fit there, else a fresh page, and
+    // the one after it). Writes refuse elements that do not, before any byte changes.
     bool canStore(const IRecordable& element);
+    // Whether the element starts in the current page rather than a fresh one.
+    bool fitsCurrentPage(const IRecordable& element);
     // New pages a write of `element` would take: 0, 1 or 2.
     uint32_t pagesNeededFor(const IRecordable& element);
 

@@ -199,16 +199,26 @@ TEST(TrackWriting, PayloadSpillsIntoTheNextPageAndOversizeElementsAreRefusedBefo
     ASSERT_TRUE(media->next(page, walk, e));
     EXPECT_EQ(walk, cAt);
     EXPECT_EQ(e.mediaID(), c.mediaID());
-    // Larger than the rest of the page and one further page: refused, nothing changes.
+    // Larger than a fresh page and the one after it: refused, nothing changes.
     uint32_t freePages = storage.freePageCount();
     uint64_t nextID = storage.nextItemID();
     uint32_t cursor = media->freeBytes();
-    std::vector<uint8_t> huge = payloadOf(3, cursor + TestPageSize);
+    std::vector<uint8_t> huge = payloadOf(3, 2 * TestPageSize - 128 - 64 + 1);  // beyond two data areas
     MediaElement d = videoFrame(1, 1, 3, T0, huge);
     EXPECT_THROW(storage.writeMedia(d), TarsilException);
     EXPECT_EQ(storage.freePageCount(), freePages);
     EXPECT_EQ(storage.nextItemID(), nextID);
     EXPECT_EQ(media->freeBytes(), cursor);
+    // One that would not end within the next page, but fits a fresh page and the next,
+    // starts the fresh page (a large key frame is stored, not refused).
+    uint32_t before = media->currentPage()->pageNumber();
+    std::vector<uint8_t> large = payloadOf(4, cursor - 64 + (TestPageSize - 128) + 100);
+    MediaElement f = videoFrame(1, 2, 0, T0, large);
+    PagePosition fAt = storage.writeMedia(f);
+    EXPECT_NE(fAt.number, before);
+    EXPECT_EQ(fAt.offset, 128u);
+    ASSERT_TRUE(readMedia(storage, fAt, header, back));
+    EXPECT_EQ(back, large);
     storage.close(true);
 }
 
