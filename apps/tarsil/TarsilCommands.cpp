@@ -9,7 +9,10 @@
 #include "base/Exception.h"
 #include "base/File.h"
 #include "base/TextOf.h"
+#include "storage/EventElement.h"
 #include "storage/FixedSizeFileStorage.h"
+#include "storage/TextInElement.h"
+#include "storage/TrackIterator.h"
 #include "storage/aio/StorageDevice.h"
 #include "storage/pager/FreePageListPage.h"
 #include "storage/pager/IFreePageAllocator.h"
@@ -98,6 +101,91 @@ void describeSuperBlock(SuperBlock& sb, Report& r) {
     r.json["tracks"] = tracks;
 }
 
+// Per track: its pages along the chain and the item IDs at both ends. A link that does
+// not hold ends the walk and is named.
+void describeTrackContents(Storage& storage, Report& r) {
+    SuperBlock& sb = storage.superBlock();
+    for (auto& t : r.json["tracks"]) {
+        TrackListItem item;
+        PageType type;
+        bool found = false;
+        for (const TrackListItem& candidate : storage.tracks()) {
+            if (textOf(candidate.type()) == t["type"].get<std::string>()) {
+                item = candidate;
+                found = true;
+            }
+        }
+        if (!found) {
+            continue;
+        }
+        type = item.type();
+        Page page(sb, storage.pageCache());
+        uint32_t number = item.firstPage();
+        uint32_t checksum = item.firstPageChecksum();
+        uint64_t pages = 0;
+        uint64_t firstID = 0;
+        uint64_t lastID = 0;
+        std::string broken;
+        for (uint32_t steps = 0; steps <= sb.pageCount(); ++steps) {
+            if (!sb.isPageNumber(number)) {
+                broken = "link to page " + std::to_string(number) + " outside the file";
+                break;
+            }
+            page.loadHeader(number, true);
+            if (!page.type().equals(type) || page.checksum() != checksum) {
+                broken = "page " + std::to_string(number) + " does not carry the link to it";
+                break;
+            }
+            ++pages;
+            if (pages == 1) {
+                firstID = page.firstItemID();
+            }
+            if (!page.isEmpty()) {
+                lastID = page.lastItemID();
+            }
+            if (number == item.lastPage() || page.next() == 0) {
+                break;
+            }
+            checksum = page.nextChecksum();
+            number = page.next();
+        }
+        t["pages"] = pages;
+        t["firstItemID"] = firstID;
+        t["lastItemID"] = lastID;
+        if (!broken.empty()) {
+            t["broken"] = broken;
+        }
+    }
+    nlohmann::ordered_json sections = nlohmann::ordered_json::array();
+    for (const RecordingSection& section : storage.recordingSections()) {
+        nlohmann::ordered_json intervals = nlohmann::ordered_json::array();
+        for (const Interval& interval : section.intervals()) {
+            intervals.push_back({{"from", textOf(interval.from())}, {"to", textOf(interval.to())}});
+        }
+        nlohmann::ordered_json dates = nlohmann::ordered_json::array();
+        for (const RecordingSection::DateEntry& date : section.dates()) {
+            dates.push_back({{"date", textOf(date.date)}, {"firstID", date.firstID}, {"lastID", date.lastID}});
+        }
+        sections.push_back({{"id", section.id()},
+                            {"firstID", section.firstMediaID()},
+                            {"lastID", section.lastMediaID()},
+                            {"stopped", section.isStopped()},
+                            {"intervals", intervals},
+                            {"dates", dates}});
+    }
+    r.json["sections"] = sections;
+    uint64_t events = 0;
+    TrackIterator it(storage, PageType::Event);
+    EventElement e;
+    for (it.toFirst(); it.read(e); it.next()) {
+        ++events;
+    }
+    std::vector<TextInElement> texts;
+    storage.textIns(Interval(), texts);
+    r.json["events"] = events;
+    r.json["textIns"] = texts.size();
+}
+
 void printText(const nlohmann::ordered_json& j) {
     const char* fields[][2] = {{"path", "File"},
                                {"version", "Version"},
@@ -124,9 +212,35 @@ void printText(const nlohmann::ordered_json& j) {
     }
     std::printf("Tracks:\n");
     for (const auto& t : j["tracks"]) {
-        std::printf("  %-4s first %u (%s)  last %u (%s)\n", t["type"].get<std::string>().c_str(),
+        std::printf("  %-4s first %u (%s)  last %u (%s)", t["type"].get<std::string>().c_str(),
                     t["firstPage"].get<uint32_t>(), t["firstChecksum"].get<std::string>().c_str(),
                     t["lastPage"].get<uint32_t>(), t["lastChecksum"].get<std::string>().c_str());
+        if (t.contains("pages")) {
+            std::printf("  %llu pages, items %llu..%llu", t["pages"].get<unsigned long long>(),
+                        t["firstItemID"].get<unsigned long long>(), t["lastItemID"].get<unsigned long long>());
+        }
+        if (t.contains("broken")) {
+            std::printf("  BROKEN: %s", t["broken"].get<std::string>().c_str());
+        }
+        std::printf("\n");
+    }
+    if (j.contains("sections")) {
+        std::printf("Sections:         %zu\n", j["sections"].size());
+        for (const auto& s : j["sections"]) {
+            std::printf("  #%u  items %llu..%llu%s\n", s["id"].get<uint32_t>(), s["firstID"].get<unsigned long long>(),
+                        s["lastID"].get<unsigned long long>(), s["stopped"].get<bool>() ? "  (stopped)" : "");
+            for (const auto& i : s["intervals"]) {
+                std::printf("      %s ~ %s\n", i["from"].get<std::string>().c_str(), i["to"].get<std::string>().c_str());
+            }
+            for (const auto& d : s["dates"]) {
+                std::printf("      date %s  items %llu..%llu\n", d["date"].get<std::string>().c_str(),
+                            d["firstID"].get<unsigned long long>(), d["lastID"].get<unsigned long long>());
+            }
+        }
+    }
+    if (j.contains("events")) {
+        std::printf("Events:           %llu\n", j["events"].get<unsigned long long>());
+        std::printf("Text-in:          %llu\n", j["textIns"].get<unsigned long long>());
     }
     if (j.contains("journal")) {
         const auto& journal = j["journal"];
@@ -287,6 +401,7 @@ int info(const std::string& path, bool json, int logLines) {
         } else {
             describeSuperBlock(storage.superBlock(), r);
             r.json["freePages"] = storedFreePageCount(storage);
+            describeTrackContents(storage, r);
             r.json["state"] = "consistent";
             Page* journal = storage.journalingHandler().journal();
             bool empty = storage.transactionHandler()->isJournalEmpty();

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -11,7 +12,11 @@
 
 #include "TempDir.h"
 #include "base/File.h"
+#include "storage/EventElement.h"
 #include "storage/FixedSizeFileStorage.h"
+#include "storage/MediaElement.h"
+#include "storage/Recorder.h"
+#include "storage/TextInElement.h"
 #include "storage/aio/StorageDevice.h"
 
 namespace {
@@ -142,4 +147,70 @@ TEST(Tarsil, BadInputGivesOneClearLineAndAFailingExit) {
     }
     EXPECT_FALSE(File::exists(dir.file("tiny.strg").c_str()));
     File::close(held);
+}
+
+TEST(Tarsil, InfoShowsEachTracksPagesAndIDsTheSectionsAndTheEventAndTextCounts) {
+    TempDir dir;
+    std::string path = dir.file("recorded.strg");
+    ASSERT_EQ(tarsil(dir, {"format", path, "--size", "4M", "--page-size", "16384"}).exitCode, 0);
+    const DateTime t0(2024, 5, 1, 10, 0, 0);
+    uint64_t lastID = 0;
+    {
+        FixedSizeFileStorage storage;
+        ASSERT_TRUE(storage.open(path.c_str()));
+        Recorder recorder;
+        recorder.attach(&storage, 0, false);
+        std::vector<uint8_t> bytes(3000, 0x42);
+        for (int i = 0; i < 40; ++i) {
+            // Twenty seconds, a gap of a minute, twenty more.
+            DateTime time = t0.plusSeconds(i < 20 ? i : 60 + i);
+            MediaElement frame;
+            frame.setChannelMask(BitMask32(0x1));
+            frame.setSyncKeyID(static_cast<uint32_t>(i / 10));
+            frame.setSyncIndex(static_cast<uint16_t>(i % 10));
+            frame.setTime(time);
+            frame.setDataLength(static_cast<uint32_t>(bytes.size()));
+            frame.setPayload(bytes.data());
+            PagePosition at = recorder.write(frame);
+            lastID = frame.mediaID();
+            if (i % 10 == 0) {
+                EventElement e;
+                e.setChannelMask(BitMask32(0x1));
+                e.setMediaID(frame.mediaID());
+                e.setTime(time);
+                e.setTimelinePosition(at);
+                storage.writeEvent(e, false);
+                TextInElement text;
+                text.setChannelMask(BitMask32(0x1));
+                text.setTime(time);
+                text.setText("till 3");
+                storage.writeTextIn(text);
+            }
+        }
+        recorder.detach();
+        ASSERT_TRUE(storage.close(true));
+    }
+    Outcome shown = tarsil(dir, {"info", path, "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    nlohmann::json j = nlohmann::json::parse(shown.out);
+    std::map<std::string, nlohmann::json> byType;
+    for (const auto& t : j["tracks"]) {
+        byType[t["type"]] = t;
+    }
+    ASSERT_TRUE(byType.count("MDEA") && byType.count("TIML") && byType.count("RTBL"));
+    EXPECT_GE(byType["MDEA"]["pages"].get<int>(), 7);  // 40 frames of 3 KiB on 16 KiB pages
+    EXPECT_EQ(byType["MDEA"]["firstItemID"].get<uint64_t>(), 1u);
+    EXPECT_EQ(byType["TIML"]["lastItemID"].get<uint64_t>(), lastID);
+    EXPECT_FALSE(byType["MDEA"].contains("broken"));
+    ASSERT_EQ(j["sections"].size(), 1u);
+    ASSERT_EQ(j["sections"][0]["intervals"].size(), 2u);
+    EXPECT_EQ(j["sections"][0]["intervals"][0]["from"], "2024/05/01 10:00:00");
+    EXPECT_EQ(j["sections"][0]["intervals"][0]["to"], "2024/05/01 10:00:19");
+    EXPECT_EQ(j["sections"][0]["intervals"][1]["to"], "2024/05/01 10:01:39");
+    EXPECT_EQ(j["sections"][0]["dates"][0]["date"], "2024/05/01");
+    EXPECT_EQ(j["events"], 4);
+    EXPECT_EQ(j["textIns"], 4);
+    Outcome text = tarsil(dir, {"info", path});
+    EXPECT_TRUE(contains(text.out, "Sections:         1")) << text.out;
+    EXPECT_TRUE(contains(text.out, "Events:           4")) << text.out;
 }
