@@ -102,17 +102,31 @@ DateTime MergedTimeTable::overlapBegin(const Interval& chunk) const {
     if (!begin.isValid()) {
         return begin;
     }
-    // Of the received sections covering `begin`, the one with the smallest ID was recorded
-    // first; the others were recorded after the clock went back.
-    const RecordedSlice* firstRecorded = nullptr;
+    // Section IDs follow recording order. The chunk continues the first recorded section
+    // that covers its begin (or, in a gap, the last one that ended before it); every
+    // section recorded after that one comes later in recording order, whatever its times.
+    bool found = false;
+    uint32_t current = 0;
     for (const RecordedSlice& slice : _received) {
-        if (contains(slice.interval, begin) && (firstRecorded == nullptr || slice.id < firstRecorded->id)) {
-            firstRecorded = &slice;
+        if (contains(slice.interval, begin) && (!found || slice.id < current)) {
+            current = slice.id;
+            found = true;
+        }
+    }
+    if (!found) {
+        for (const RecordedSlice& slice : _received) {
+            if (slice.interval.to().lessThan(begin) && (!found || slice.id > current)) {
+                current = slice.id;
+                found = true;
+            }
         }
     }
     DateTime lowest = begin;
+    if (!found) {
+        return lowest;
+    }
     for (const RecordedSlice& slice : _received) {
-        if (&slice != firstRecorded && contains(slice.interval, begin) && slice.interval.from().lessThan(lowest)) {
+        if (slice.id > current && slice.interval.from().lessThan(lowest)) {
             lowest = slice.interval.from();
         }
     }

@@ -28,10 +28,12 @@ public:
     // nothing is recorded from `begin` on.
     Interval nextChunk(const DateTime& begin, int limit) const;
 
-    // Where the recorder's clock went back, sections recorded later also hold times before
-    // `chunk`'s begin; a playback that follows recording order from inside the chunk
-    // reaches them. The earliest such time, or the chunk's begin when no received section
-    // but the first recorded one covers that moment.
+    // Where the recorder's clock went back, sections recorded after the one a chunk
+    // continues hold times before the chunk's begin, and a playback that follows recording
+    // order from inside the chunk reaches them. The earliest such time (section IDs taken
+    // as recording order), or the chunk's begin when there is none. Only sections of the
+    // received table count: a caller that continues through the recording asks for the
+    // time table of its whole range, not just from the chunk on.
     DateTime overlapBegin(const Interval& chunk) const;
 
 private:

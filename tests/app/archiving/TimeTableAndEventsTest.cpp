@@ -123,6 +123,12 @@ TEST(MergedTimeTable, OverlapBeginReachesBackToSectionsRecordedAfterTheClockWent
     EXPECT_TRUE(table.overlapBegin(Interval(at(10, 5, 0), at(10, 15, 0))).equals(at(10, 5, 0)));
     EXPECT_TRUE(table.overlapBegin(Interval(at(10, 40, 0), at(10, 50, 0))).equals(at(10, 40, 0)));
     EXPECT_TRUE(table.overlapBegin(Interval(at(12, 5, 0), at(12, 15, 0))).equals(at(12, 5, 0)));
+    // At the end of the first section, and in the gap after the second.
+    EXPECT_TRUE(table.overlapBegin(Interval(at(10, 30, 0), at(10, 40, 0))).equals(at(10, 20, 0)));
+    EXPECT_TRUE(table.overlapBegin(Interval(at(11, 30, 0), at(12, 30, 0))).equals(at(11, 30, 0)));
+    // A section whose clock went back before everything recorded so far.
+    table.mergeAll({slice(1, at(10, 0, 0), at(10, 30, 0)), slice(2, at(9, 0, 0), at(9, 20, 0))});
+    EXPECT_TRUE(table.overlapBegin(Interval(at(10, 30, 0), at(10, 40, 0))).equals(at(9, 0, 0)));
 }
 
 namespace {
