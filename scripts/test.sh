@@ -16,6 +16,8 @@ TSAN_TESTS=(
   tests/network/session/session_tests       # select dispatcher
   tests/network/playback/playback_tests     # playback client and media dispatcher
   tests/storage/pager/storage_pager_tests   # page cache
+  tests/app/archiving/archiving_tests       # event manager, profiler
+  tests/app/archiving/archiving_client_tests  # archiving client on three threads
 )
 targets=()
 for test in "${TSAN_TESTS[@]}"; do

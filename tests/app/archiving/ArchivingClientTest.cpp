@@ -175,7 +175,7 @@ TEST(ArchivingClient, RollBackToAFlushedFrameAndResumeGivesTheUninterruptedArchi
     std::atomic<bool> flushed{false};
     std::atomic<bool> stopped{false};
     LastVideoRecord record;
-    run.driver.onFrame = [&](size_t count) {
+    run.driver.setOnFrame([&](size_t count) {
         if (count >= 1500 && !flushed.load()) {
             record = run.driver.read(run.driver.lastVideo);
             run.client.flush(record, false);
@@ -184,10 +184,10 @@ TEST(ArchivingClient, RollBackToAFlushedFrameAndResumeGivesTheUninterruptedArchi
         if (count >= 2200 && !stopped.exchange(true)) {
             run.client.disconnect();  // as a lost connection
         }
-    };
+    });
     run.driver.run(DateTime(1970, 1, 1, 0, 0, 0));
     ASSERT_TRUE(run.driver.waitDone()) << run.driver.describe();
-    run.driver.onFrame = nullptr;
+    run.driver.setOnFrame(nullptr);
     ASSERT_TRUE(flushed.load());
     LastVideoRecord stored;
     ASSERT_TRUE(run.client.readLastVideo(stored));

@@ -25,7 +25,10 @@ public:
     enum class Start { FromBeginning, FromFirst };
     Start laterStarts = Start::FromBeginning;
     // Called on the media thread after each archived frame with the count so far.
-    std::function<void(size_t)> onFrame;
+    void setOnFrame(std::function<void(size_t)> onFrame) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _onFrame = std::move(onFrame);
+    }
 
     void run(const DateTime& from) {
         {
@@ -130,7 +133,9 @@ public:
     }
     void frameArchived(const MediaFrame& frame, uint64_t mediaID, const MediaPosition& position) override {
         size_t count = 0;
+        std::function<void(size_t)> onFrame;
         note([&] {
+            onFrame = _onFrame;
             ++archived;
             count = archived;
             _lastTime = frame.time;
@@ -195,4 +200,5 @@ private:
     bool _resuming = false;
     LastVideoRecord _resume;
     size_t _archivedBefore = 0;
+    std::function<void(size_t)> _onFrame;
 };
