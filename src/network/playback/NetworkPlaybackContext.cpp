@@ -104,6 +104,11 @@ void NetworkPlaybackContext::forget(NetworkPlaybackSession& owner) {
     }
 }
 
+void NetworkPlaybackContext::setHookAfterClockRead(LookHook hook) {
+    std::lock_guard<Mutex> guard(_mutex);
+    _hookAfterClockRead = std::move(hook);
+}
+
 void NetworkPlaybackContext::stop() {
     _watchdog.stop();
     _watchdog.join();
@@ -173,6 +178,7 @@ void NetworkPlaybackContext::endOverdueWaits() {
     uint32_t limit = timings().replyTimeoutMs;
     uint32_t now = 0;
     std::vector<int> handles;
+    LookHook hook;
     {
         // The clock is read only while someone is watched, and under the mutex that
         // forget() takes: once the last owner is forgotten, the clock is left alone.
@@ -184,6 +190,10 @@ void NetworkPlaybackContext::endOverdueWaits() {
         for (const auto& entry : _owners) {
             handles.push_back(entry.first);
         }
+        hook = _hookAfterClockRead;
+    }
+    if (hook) {
+        hook();
     }
     for (int handle : handles) {
         bool overdue = false;

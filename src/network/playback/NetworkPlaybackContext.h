@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -60,6 +61,11 @@ public:
     void forget(NetworkPlaybackSession& owner);
     // Rounds the watchdog has completed (tests wait for one to pass after moving the clock).
     uint64_t watchdogRounds() const { return _watchdogRounds.load(); }
+    // For tests: runs on the watchdog thread in a look at the owners, after it has read the
+    // clock and before it asks the first owner, so a test can hold the look there. Empty to
+    // remove.
+    using LookHook = std::function<void()>;
+    void setHookAfterClockRead(LookHook hook);
     void stop() override;
 
     // ---- facade notifications ---------------------------------------------------------
@@ -112,6 +118,7 @@ private:
     std::map<int, NetworkPlaybackSession*> _owners;
     // The owners being called back right now, with the calling thread.
     std::vector<std::pair<NetworkPlaybackSession*, uint32_t>> _busy;
+    LookHook _hookAfterClockRead;  // under the mutex
     Watchdog _watchdog{*this};
     std::atomic<uint64_t> _watchdogRounds{0};
 };

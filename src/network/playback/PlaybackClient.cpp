@@ -173,7 +173,12 @@ bool PlaybackClient::isWaitOverdue(uint32_t now, uint32_t limitMs) {
     std::lock_guard<Mutex> guard(_stateMutex);
     StateId id = _current->id();
     bool waiting = id == WaitingForReply || id == WaitingForStop || id == StorageUnknown;
-    return waiting && now - _enteredTick > limitMs;
+    // `now` may have been read before the state was entered (the watchdog reads the clock
+    // once per look, then asks every owner): such a wait has not begun at `now`, where the
+    // unsigned difference would make it 49 days old. Signed, it also survives the tick
+    // count's wrap.
+    int32_t waited = static_cast<int32_t>(now - _enteredTick);
+    return waiting && waited > 0 && static_cast<uint32_t>(waited) > limitMs;
 }
 
 PlaybackState& PlaybackClient::transitTo(StateId id) {

@@ -69,7 +69,8 @@ public:
     IPlaybackClientListener* listener() const { return _listener.load(); }
 
     // Whether the client has been waiting for the recorder's answer (in WAITING_FOR_REPLY,
-    // WAITING_FOR_STOP or STORAGE_UNKNOWN) for more than `limitMs` at tick `now`.
+    // WAITING_FOR_STOP or STORAGE_UNKNOWN) for more than `limitMs` at tick `now`; a wait
+    // entered after `now` has not begun then.
     bool isWaitOverdue(uint32_t now, uint32_t limitMs);
 
     // ---- IPlaybackStateMachineContext ------------------------------------------------

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+
+#include "DeliveryHold.h"
 #include "PlaybackTestSupport.h"
 #include "base/Clock.h"
 #include "network/playback/NetworkPlaybackContext.h"
@@ -28,6 +32,36 @@ protected:
     }
 
     ManualClock _clock{DateTime(2024, 5, 1, 12, 0, 0)};
+};
+
+// Holds the watchdog's next look after it has read the clock and before it asks any
+// owner, until released. Lets go and removes itself when it goes out of scope.
+class LookHold {
+public:
+    LookHold() : _state(std::make_shared<State>()) {
+        std::shared_ptr<State> state = _state;  // outlives this object while the watchdog calls it
+        NetworkPlaybackContext::instance().setHookAfterClockRead([state] {
+            if (!state->taken.exchange(true)) {
+                state->gate.pass();
+            }
+        });
+    }
+    ~LookHold() {
+        _state->gate.open();
+        NetworkPlaybackContext::instance().setHookAfterClockRead({});
+    }
+    LookHold(const LookHold&) = delete;
+    LookHold& operator=(const LookHold&) = delete;
+
+    bool reached() { return _state->gate.reached(); }
+    void release() { _state->gate.open(); }
+
+private:
+    struct State {
+        std::atomic<bool> taken{false};
+        Gate gate;
+    };
+    std::shared_ptr<State> _state;
 };
 
 PlaybackServiceConfig unanswering(std::vector<uint16_t> types) {
@@ -84,6 +118,35 @@ TEST_F(ReplyTimeOut, StorageChangeNeverConfirmedEndsTheConnectionWith312) {
 
     ASSERT_TRUE(client.changeStorage("Internal Disk"));
     EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::StorageUnknown);
+    _clock.advanceSeconds(121);
+    ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
+    EXPECT_EQ(log.read(log.disconnects), std::vector<int>{DisconnectReason::NoAliveAnswer});
+}
+
+TEST_F(ReplyTimeOut, RequestMadeDuringAWatchdogLookCountsFromItsOwnTime) {
+    SimRecorder recorder(unanswering({PacketType::PlayRequest}));
+    FrameLog log(recorder.service.recording());
+    NetworkPlaybackClient client;
+    LoggedInClient session(recorder, log, client);
+    ASSERT_TRUE(session.loggedIn) << log.describe();
+
+    // The look has read the clock; the request is made a second later, before the look
+    // comes to this client. Its wait began after the look's time, not 49 days before it.
+    LookHold hold;
+    ASSERT_TRUE(hold.reached());
+    _clock.advanceSeconds(1);
+    ASSERT_TRUE(client.play(playAll(BitMask32(1))));
+    hold.release();
+    ASSERT_TRUE(watchdogLooked());
+    // A round trip after the look: a connection the look had ended would not carry it.
+    const SyntheticRecording& recording = recorder.service.recording();
+    ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.videoChannelMask()));
+    ASSERT_TRUE(log.waitUntil([&] { return !log.timeTables.empty() || !log.disconnects.empty(); }))
+        << log.describe();
+    EXPECT_TRUE(log.read(log.disconnects).empty()) << log.describe();
+    EXPECT_EQ(client.stateId(), IPlaybackStateMachineContext::WaitingForReply);
+
+    // The wait is still bounded.
     _clock.advanceSeconds(121);
     ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
     EXPECT_EQ(log.read(log.disconnects), std::vector<int>{DisconnectReason::NoAliveAnswer});
