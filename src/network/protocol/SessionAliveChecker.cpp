@@ -18,6 +18,7 @@ std::mutex& processMutex() {
 
 std::mutex timingsMutex;
 SessionAliveChecker::Timings currentTimings;
+SessionAliveChecker::RoundHook hookAfterClockRead;  // under timingsMutex
 int users = 0;  // guarded by processMutex()
 std::atomic<SessionAliveChecker*> running{nullptr};
 
@@ -31,6 +32,11 @@ void SessionAliveChecker::setTimings(const Timings& timings) {
 SessionAliveChecker::Timings SessionAliveChecker::timings() {
     std::lock_guard<std::mutex> guard(timingsMutex);
     return currentTimings;
+}
+
+void SessionAliveChecker::setHookAfterClockRead(RoundHook hook) {
+    std::lock_guard<std::mutex> guard(timingsMutex);
+    hookAfterClockRead = std::move(hook);
 }
 
 SessionAliveChecker::SessionAliveChecker() : LoopingThread("SessionAliveChecker") {}
@@ -103,13 +109,22 @@ void SessionAliveChecker::onStop() {
 }
 
 void SessionAliveChecker::runOnce() {
-    Timings timings = SessionAliveChecker::timings();
+    Timings timings;
+    RoundHook hook;
+    {
+        std::lock_guard<std::mutex> guard(timingsMutex);
+        timings = currentTimings;
+        hook = hookAfterClockRead;
+    }
     {
         std::lock_guard<Mutex> guard(_setMutex);
         // A copy: closing a session may remove it from the set on this very thread.
         std::vector<CommonSession*> sessions(_sessions.begin(), _sessions.end());
         // Nothing watched: the clock is left alone (a test's clock may be on its way out).
         uint32_t now = sessions.empty() ? 0 : Clock::current().tickCount();
+        if (hook && !sessions.empty()) {
+            hook();
+        }
         try {
             for (CommonSession* session : sessions) {
                 check(*session, timings, now);
@@ -122,9 +137,21 @@ void SessionAliveChecker::runOnce() {
     pause(timings.roundMs);
 }
 
+namespace {
+
+// Milliseconds from `tick` to `now`. The network thread stamps a packet while a round is
+// under way, so `tick` may come after the round's `now`: that is no time at all, where the
+// unsigned difference would make it 49 days. Signed, it also survives the tick count's wrap.
+uint32_t since(uint32_t tick, uint32_t now) {
+    int32_t elapsed = static_cast<int32_t>(now - tick);
+    return elapsed > 0 ? static_cast<uint32_t>(elapsed) : 0;
+}
+
+}  // namespace
+
 void SessionAliveChecker::check(CommonSession& session, const Timings& timings, uint32_t now) {
     SessionState state = session.state();
-    uint32_t silent = now - session.lastReceiveTick();
+    uint32_t silent = since(session.lastReceiveTick(), now);
     if (silent > timings.idleMs) {
         bool handshaking = state == SessionState::CONNECTING;
         if (session.aliveCheckOutstanding() || handshaking) {
@@ -141,7 +168,7 @@ void SessionAliveChecker::check(CommonSession& session, const Timings& timings, 
         }
     }
     if (!session.newAliveCheck() && state == SessionState::CONNECTED &&
-        now - session.lastSendTick() > timings.legacyMs) {
+        since(session.lastSendTick(), now) > timings.legacyMs) {
         session.sendAliveCheck(false);
     }
 }

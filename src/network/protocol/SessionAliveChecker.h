@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -36,6 +37,11 @@ public:
     // The periods in force for every session of the process (tests shorten them).
     static void setTimings(const Timings& timings);
     static Timings timings();
+    // For tests: runs on the checker's thread in a round, after it has read the clock and
+    // before it checks the first session (under the set mutex), so a test can hold the
+    // round there. Empty to remove.
+    using RoundHook = std::function<void()>;
+    static void setHookAfterClockRead(RoundHook hook);
 
     static void acquire();
     static void release();

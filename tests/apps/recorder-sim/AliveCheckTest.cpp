@@ -11,6 +11,8 @@
 #include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketChannel.h"
 
+#include <atomic>
+
 #include <poll.h>
 
 namespace {
@@ -97,6 +99,40 @@ TEST_F(AliveCheck, NewerRecorderIsNotCheckedWhileTrafficFlows) {
         ASSERT_TRUE(facade.waitUntil([&] { return sim->unknownNotices().size() == static_cast<size_t>(i + 1); }));
     }
     EXPECT_EQ(sim->aliveRequestsReceived(), 0);
+}
+
+TEST_F(AliveCheck, PacketArrivingWhileTheCheckerLooksIsNoSilence) {
+    auto sim = startSim([](auto& c) { c.aliveIntervalMs = 0; });
+    TestFacade facade;
+    int handle = facade.connectTo(*sim, "admin", "secret");
+    ASSERT_TRUE(facade.waitLoggedIn(handle));
+
+    // In one round, after the checker has read the clock: a second later the recorder's
+    // own check arrives and is answered (the answer marks a check outstanding). That
+    // packet came after the round's time: no silence at all, not 49 days of it.
+    std::atomic<int> step{0};  // 0 not yet, 1 arriving, 2 answered, 3 no answer in time
+    SessionAliveChecker::setHookAfterClockRead([&] {
+        int expected = 0;
+        if (!step.compare_exchange_strong(expected, 1)) return;
+        _clock.advanceSeconds(1);
+        sim->sendAliveCheckToAll(false);
+        step = facade.waitUntil([&] { return sim->aliveRepliesReceived() == 1; }) ? 2 : 3;
+    });
+    bool answered = facade.waitUntil([&] { return step >= 2; });
+    SessionAliveChecker::setHookAfterClockRead({});
+    ASSERT_TRUE(answered);
+    ASSERT_EQ(step, 2);
+    // The round is over (or has closed the session, which leaves the checker idle).
+    uint64_t rounds = SessionAliveChecker::instance().rounds();
+    ASSERT_TRUE(facade.waitUntil([&] {
+        return SessionAliveChecker::instance().rounds() >= rounds + 2 || facade.reasons.count(handle) != 0;
+    }));
+
+    // A round trip after that round: a session it had closed would not carry it.
+    sim->sendToAll(600, {});
+    ASSERT_TRUE(facade.waitUntil([&] { return !sim->unknownNotices().empty() || facade.reasons.count(handle) != 0; }));
+    EXPECT_EQ(facade.read(facade.reasons), (std::map<int, int>{})) << "handle and reason of a closed session";
+    EXPECT_EQ(sim->unknownNotices().size(), 1u);
 }
 
 TEST_F(AliveCheck, RecorderOwnChecksAreAnsweredAtOnce) {

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 
-#include "DeliveryHold.h"
 #include "PlaybackTestSupport.h"
 #include "base/Clock.h"
 #include "network/playback/NetworkPlaybackContext.h"
@@ -32,36 +30,6 @@ protected:
     }
 
     ManualClock _clock{DateTime(2024, 5, 1, 12, 0, 0)};
-};
-
-// Holds the watchdog's next look after it has read the clock and before it asks any
-// owner, until released. Lets go and removes itself when it goes out of scope.
-class LookHold {
-public:
-    LookHold() : _state(std::make_shared<State>()) {
-        std::shared_ptr<State> state = _state;  // outlives this object while the watchdog calls it
-        NetworkPlaybackContext::instance().setHookAfterClockRead([state] {
-            if (!state->taken.exchange(true)) {
-                state->gate.pass();
-            }
-        });
-    }
-    ~LookHold() {
-        _state->gate.open();
-        NetworkPlaybackContext::instance().setHookAfterClockRead({});
-    }
-    LookHold(const LookHold&) = delete;
-    LookHold& operator=(const LookHold&) = delete;
-
-    bool reached() { return _state->gate.reached(); }
-    void release() { _state->gate.open(); }
-
-private:
-    struct State {
-        std::atomic<bool> taken{false};
-        Gate gate;
-    };
-    std::shared_ptr<State> _state;
 };
 
 PlaybackServiceConfig unanswering(std::vector<uint16_t> types) {
@@ -130,13 +98,20 @@ TEST_F(ReplyTimeOut, RequestMadeDuringAWatchdogLookCountsFromItsOwnTime) {
     LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn) << log.describe();
 
-    // The look has read the clock; the request is made a second later, before the look
-    // comes to this client. Its wait began after the look's time, not 49 days before it.
-    LookHold hold;
-    ASSERT_TRUE(hold.reached());
-    _clock.advanceSeconds(1);
-    ASSERT_TRUE(client.play(playAll(BitMask32(1))));
-    hold.release();
+    // In one look, after the watchdog has read the clock: a second later the client asks
+    // for playback. Its wait began after the look's time, not 49 days before it.
+    std::atomic<int> step{0};  // 0 not yet, 1 asking, 2 asked, 3 the request failed
+    NetworkPlaybackContext& context = NetworkPlaybackContext::instance();
+    context.setHookAfterClockRead([&] {
+        int expected = 0;
+        if (!step.compare_exchange_strong(expected, 1)) return;
+        _clock.advanceSeconds(1);
+        step = client.play(playAll(BitMask32(1))) ? 2 : 3;
+    });
+    bool looked = eventually([&] { return step >= 2; });
+    context.setHookAfterClockRead({});
+    ASSERT_TRUE(looked);
+    ASSERT_EQ(step, 2);
     ASSERT_TRUE(watchdogLooked());
     // A round trip after the look: a connection the look had ended would not carry it.
     const SyntheticRecording& recording = recorder.service.recording();
