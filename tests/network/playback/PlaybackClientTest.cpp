@@ -270,6 +270,11 @@ TEST(PlaybackClientPlay, TwoClientsOfTwoRecordersDoNotMixTheirFrames) {
     SyntheticRecordingOptions second = smallRecording(12);
     second.videoChannels = 3;
     second.framesPerSecond = 4;
+    // Mixing needs no large frames, only both streams at once.
+    for (SyntheticRecordingOptions* options : {&first, &second}) {
+        options->minKeyFrameSize = 16 * 1024;
+        options->maxKeyFrameSize = 64 * 1024;
+    }
     SimRecorder recorderA(configFor(first));
     SimRecorder recorderB(configFor(second));
     FrameLog logA(recorderA.service.recording());

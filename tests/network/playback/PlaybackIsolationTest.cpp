@@ -16,6 +16,10 @@
 
 namespace {
 
+// How long a hold lets go by itself, for a test that fails before it opens the gate: longer
+// than the other site's whole playback, which the hold spans, may take.
+constexpr std::chrono::seconds HoldBound(30);
+
 // A name server that answers only when the test lets it.
 class StallingResolver : public HostResolver {
 public:
@@ -25,7 +29,7 @@ public:
         HostResolver::setCurrent(nullptr);
     }
     std::string resolve(const char*) override {
-        gate.pass();
+        gate.pass(HoldBound);
         return "127.0.0.1";
     }
     Gate gate;
@@ -38,7 +42,7 @@ public:
     using FrameLog::FrameLog;
     void videoFrameReceived(int handle, bool flag, int rate, const MediaFrame& frame,
                             const MediaPosition& position) override {
-        gate.pass(std::chrono::seconds(20));
+        gate.pass(HoldBound);
         FrameLog::videoFrameReceived(handle, flag, rate, frame, position);
     }
     Gate gate;
