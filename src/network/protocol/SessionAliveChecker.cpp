@@ -125,12 +125,13 @@ void SessionAliveChecker::runOnce() {
         if (hook && !sessions.empty()) {
             hook();
         }
-        try {
-            for (CommonSession* session : sessions) {
+        for (CommonSession* session : sessions) {
+            try {
                 check(*session, timings, now);
+            } catch (const SendQueueOverflowException&) {
+                // A full queue will drain, a closing session goes: the next round tries
+                // again, and the other sessions are checked in this one.
             }
-        } catch (const SendQueueOverflowException&) {
-            // A full queue will drain; the next round tries again.
         }
     }
     ++_rounds;

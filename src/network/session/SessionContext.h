@@ -22,7 +22,8 @@ public:
     // or a close is already under way (the first reason stands).
     virtual bool close(int reason) = 0;
     // Queues the bytes of `packet` from its position to its limit as one record. False when
-    // the context is closed or the queue of that priority has no room for all of them.
+    // the context is closed or closing (a close was asked for) or the queue of that priority
+    // has no room for all of them.
     virtual bool send(ByteBuffer& packet, Priority priority) = 0;
     // Fills `buffer` from its position to its limit, then reports receiveCompleted. The
     // buffer must stay alive until then.

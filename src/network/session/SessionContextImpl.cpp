@@ -84,7 +84,9 @@ bool SessionContextImpl::close(int reason) {
 bool SessionContextImpl::send(ByteBuffer& packet, Priority priority) {
     {
         std::lock_guard<Mutex> guard(_lock);
-        if (isClosed()) {
+        // Once a close is asked for, nothing more is written: a packet queued now would be
+        // reported as sent and silently dropped with the queue.
+        if (isClosed() || (interest() & CloseWanted) != 0) {
             return false;
         }
         SendQueue& queue = queueOf(priority.value());

@@ -197,6 +197,29 @@ TEST(SelectDispatcher, UrgentPacketsOvertakeQueuedNormalOnesButNotTheOneBeingWri
     EXPECT_TRUE(session.waitFor([&] { return session.sent == 4; }));
 }
 
+TEST(SelectDispatcher, SendAfterACloseWasAskedForIsRefusedAndNothingMoreIsWritten) {
+    RecordingSession session;
+    SelectDispatcher dispatcher(2, 0, "test dispatcher");
+    dispatcher.start();
+    Peer peer;
+    ASSERT_TRUE(dispatcher.attach(session));
+    session.context().connect(peer.address());
+    peer.accept();
+    ASSERT_TRUE(session.waitFor([&] { return session.connected; }));
+
+    SessionContext& context = session.context();
+    ByteBuffer late = recordOf(10, 'z');
+    // Holding the context lock keeps the worker from freeing the context meanwhile, so the
+    // send meets a close under way, not a closed context.
+    context.lock();
+    EXPECT_TRUE(context.close(0));
+    EXPECT_FALSE(context.send(late, Priority::Normal));
+    context.unlock();
+    ASSERT_TRUE(session.waitFor([&] { return session.closedWith != -1; }));
+    EXPECT_TRUE(peer.readExactly(1).empty());
+    EXPECT_EQ(session.sent, 0);
+}
+
 TEST(SelectDispatcher, PacketLargerThanItsQueueIsRefused) {
     RecordingSession session;
     SelectDispatcher dispatcher(1, 0, "test dispatcher");
