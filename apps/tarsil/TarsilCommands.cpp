@@ -11,11 +11,10 @@
 #include "base/TextOf.h"
 #include "storage/EventElement.h"
 #include "storage/FixedSizeFileStorage.h"
+#include "storage/StorageUtility.h"
 #include "storage/TextInElement.h"
 #include "storage/TrackIterator.h"
 #include "storage/aio/StorageDevice.h"
-#include "storage/pager/FreePageListPage.h"
-#include "storage/pager/IFreePageAllocator.h"
 #include "storage/pager/Page.h"
 #include "storage/pager/TarsilFormat.h"
 
@@ -43,29 +42,6 @@ bool isLockedByWriter(const std::string& path) {
         return false;
     }
     return !File::isReadOnly(path.c_str());
-}
-
-// The free pages the list page names (a read-only storage does not load its list).
-uint64_t storedFreePageCount(Storage& storage) {
-    TrackListItem item;
-    uint32_t number = storage.findTrack(PageType::FreePageList, item) ? item.lastPage()
-                                                                      : storage.superBlock().freePageNumber();
-    if (!storage.superBlock().isPageNumber(number)) {
-        return 0;
-    }
-    FreePageListPage page(storage.superBlock(), storage.pageCache());
-    page.loadForRead(number);
-    uint64_t total = 0;
-    if (page.type().equals(PageType::FreePageList) && page.isConsistent()) {
-        for (uint32_t i = 0; i < page.itemCount(); ++i) {
-            FreePageListItem interval;
-            page.readItem(i, interval);
-            if (interval.first() <= interval.last()) {
-                total += interval.count();
-            }
-        }
-    }
-    return total;
 }
 
 struct Report {
@@ -400,7 +376,7 @@ int info(const std::string& path, bool json, int logLines) {
                 "a writable open repairs it";
         } else {
             describeSuperBlock(storage.superBlock(), r);
-            r.json["freePages"] = storedFreePageCount(storage);
+            r.json["freePages"] = StorageUtility(storage).storedFreePageCount();
             describeTrackContents(storage, r);
             r.json["state"] = "consistent";
             Page* journal = storage.journalingHandler().journal();

@@ -93,12 +93,13 @@ void FixedSizeFileStorage::rollbackTo(uint32_t sectionID, uint64_t itemID) {
     _nextItemID = itemID + 1;
 }
 
-bool formatStorageFile(const std::string& path, const UniqueID& repositoryID) {
+bool formatStorageFile(const std::string& path, const UniqueID& repositoryID, uint32_t pageSize) {
     FixedSizeFileStorage storage;
     try {
         storage.open(path.c_str());  // a new file has no valid superblock: false is expected
         FormatOptions options;
         options.repositoryID = repositoryID;
+        options.pageSize = pageSize;
         options.recorderType = RecorderType::Flac;
         storage.format(options);
         return storage.close(true);

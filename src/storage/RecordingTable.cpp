@@ -386,6 +386,84 @@ std::vector<RecordingSection> RecordingTable::sections() {
     return out;
 }
 
+std::vector<RecordingTable::SectionStart> RecordingTable::sectionStarts() {
+    std::lock_guard<Mutex> lock(_mutex);
+    std::vector<SectionStart> out;
+    for (const auto& [id, section] : _sections) {
+        out.push_back(SectionStart{id, section.firstMediaID()});
+    }
+    return out;
+}
+
+bool RecordingTable::findRecord(uint64_t fromID, bool forward, BitMask32 channels, RecordingTableElement& out) {
+    struct Range {
+        uint32_t section;
+        RecordingSection::PageEntry entry;
+    };
+    std::vector<Range> ranges;
+    {
+        std::lock_guard<Mutex> lock(_mutex);
+        for (const auto& [id, section] : _sections) {
+            for (const RecordingSection::PageEntry& entry : section.pages()) {
+                ranges.push_back(Range{id, entry});
+            }
+        }
+    }
+    // Sections follow each other in media IDs, and so do their page entries.
+    std::stable_sort(ranges.begin(), ranges.end(),
+                     [](const Range& a, const Range& b) { return a.entry.firstID < b.entry.firstID; });
+    if (!forward) {
+        std::reverse(ranges.begin(), ranges.end());
+    }
+    auto accepts = [&](const RecordingTableElement& r) {
+        bool beyond = forward ? r.mediaID() > fromID : r.mediaID() < fromID;
+        return beyond && (channels.value() == 0 || (r.channelMask().value() & channels.value()) != 0);
+    };
+    Page page(storage()->superBlock(), storage()->pageCache());
+    StorageUtility utility(*storage());
+    for (const Range& range : ranges) {
+        if (forward ? range.entry.lastID <= fromID : range.entry.firstID >= fromID) {
+            continue;
+        }
+        try {
+            if (!page.isLoaded() || page.pageNumber() != range.entry.page) {
+                utility.loadPage(page, type(), range.entry.page, range.entry.checksum, true);
+            }
+        } catch (const TarsilException&) {
+            continue;  // the page was given up meanwhile
+        }
+        if (page.isEmpty()) {
+            continue;
+        }
+        uint32_t from = std::max(range.entry.firstOffset, page.firstItemOffset());
+        uint32_t to = std::min(range.entry.lastOffset, page.lastItemOffset());
+        if (from > to || (to - from) % RecordingTableElement::RecordSize != 0) {
+            continue;
+        }
+        RecordingTableElement record;
+        for (uint32_t steps = 0; steps <= (to - from) / RecordingTableElement::RecordSize; ++steps) {
+            uint32_t offset = forward ? from + steps * RecordingTableElement::RecordSize
+                                      : to - steps * RecordingTableElement::RecordSize;
+            if (!readAt(page, offset, record)) {
+                break;
+            }
+            if (record.sectionID() == range.section && accepts(record)) {
+                out = record;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool RecordingTable::nextRecord(uint64_t afterID, BitMask32 channels, RecordingTableElement& out) {
+    return findRecord(afterID, true, channels, out);
+}
+
+bool RecordingTable::previousRecord(uint64_t beforeID, BitMask32 channels, RecordingTableElement& out) {
+    return findRecord(beforeID, false, channels, out);
+}
+
 bool RecordingTable::firstRecordOfSection(uint32_t sectionID, RecordingTableElement& out) {
     RecordingSection s;
     if (!section(sectionID, s) || s.pages().empty()) {

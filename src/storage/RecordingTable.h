@@ -37,6 +37,11 @@ public:
         uint64_t firstID = 0;
         uint64_t lastID = 0;
     };
+    // Where a section begins: its ID and the media ID of its first record.
+    struct SectionStart {
+        uint32_t id = 0;
+        uint64_t firstMediaID = 0;
+    };
 
     RecordingTable();
     ~RecordingTable() override;
@@ -63,6 +68,14 @@ public:
     bool firstRecordOfSection(uint32_t section, RecordingTableElement& out);
     bool section(uint32_t id, RecordingSection& out);
     std::vector<RecordingSection> sections();
+    std::vector<SectionStart> sectionStarts();
+
+    // The nearest written record after `afterID` (before `beforeID`) whose channels
+    // intersect `channels`; a `channels` of 0 accepts every record, stop records too.
+    // Read from the table's pages through a page object of the caller's thread, so
+    // readers may ask while the writer records; pages given up meanwhile are passed over.
+    bool nextRecord(uint64_t afterID, BitMask32 channels, RecordingTableElement& out);
+    bool previousRecord(uint64_t beforeID, BitMask32 channels, RecordingTableElement& out);
 
     Interval recordingInterval();
     void recordingDates(std::map<Date, DateIDs>& out);
@@ -91,6 +104,7 @@ private:
     void writeReserved(Kind kind);
     void replayTimelineFrom(const PagePosition& position, const DateTime& after);
     bool readLastRecord(RecordingTableElement& record, PagePosition& position);
+    bool findRecord(uint64_t fromID, bool forward, BitMask32 channels, RecordingTableElement& out);
     void lastOfTimeline(DateTime& time, PagePosition& position);
 
     Mutex _mutex;

@@ -20,6 +20,7 @@
 #include "storage/MediaTrack.h"
 #include "storage/OverwritePreparer.h"
 #include "storage/PreEventTrack.h"
+#include "storage/ResultSet.h"
 #include "storage/StorageUtility.h"
 #include "storage/TextInTrack.h"
 #include "storage/Timeline.h"
@@ -827,33 +828,38 @@ void Storage::flushAll() {
     checkTimeChange();
 }
 
-bool Storage::hasEnoughSpace(const IRecordable& item) {
-    uint32_t needed = 0;
-    for (const PageType* type : {&PageType::Timeline, &PageType::RecordingTable, &PageType::Media}) {
-        Track* t = slot(*type);
-        if (t != nullptr && !t->hasRoomFor(item)) {
-            ++needed;
-        }
+namespace {
+
+// Only video feeds the recording table.
+bool feedsRecordingTable(const IRecordable& item) {
+    const auto* linked = dynamic_cast<const TimelineLinkedElement*>(&item);
+    return linked == nullptr || linked->mediaType() == TimelineLinkedElement::Video;
+}
+
+}  // namespace
+
+uint32_t Storage::pagesNeededFor(const PageType& type, const IRecordable& item, bool updatesRecordingTable) {
+    Track* track = slot(type);
+    uint32_t needed = track != nullptr ? track->pagesNeededFor(item) : 1;
+    Track* entries = slot(PageType::Timeline);
+    if (entries != nullptr && entries != track && entries->freeBytes() < TimelineElement::RecordSize) {
+        ++needed;
     }
-    return freePageCount() >= needed;
+    // A timeline entry can write up to three records (pending, stop, a new section's).
+    Track* table = slot(PageType::RecordingTable);
+    if (updatesRecordingTable && feedsRecordingTable(item) && table != nullptr &&
+        table->freeBytes() < 3u * RecordingTableElement::RecordSize) {
+        ++needed;
+    }
+    return needed;
+}
+
+bool Storage::hasEnoughSpace(const IRecordable& item) {
+    return hasEnoughSpace(PageType::Media, item, true);
 }
 
 bool Storage::hasEnoughSpace(const PageType& type, const IRecordable& item, bool updatesRecordingTable) {
-    uint32_t needed = 0;
-    auto count = [&](const PageType& t) {
-        Track* tr = slot(t);
-        if (tr == nullptr || !tr->hasRoomFor(item)) {
-            ++needed;  // a track without a page needs one for its first element
-        }
-    };
-    count(PageType::Timeline);
-    if (updatesRecordingTable) {
-        count(PageType::RecordingTable);
-    }
-    if (type.equals(PageType::Media) || type.equals(PageType::PreEvent) || type.equals(PageType::TextIn)) {
-        count(type);
-    }
-    return freePageCount() >= needed;
+    return freePageCount() >= pagesNeededFor(type, item, updatesRecordingTable);
 }
 
 // ---- items --------------------------------------------------------------------------
@@ -878,20 +884,7 @@ void Storage::makeRoomFor(Track& track, const IRecordable& item) {
         throw TarsilException(QF_HERE, TarsilError::NotEnoughSpace,
                               "Not enough space: the element is larger than a page can continue into");
     }
-    auto needed = [&]() {
-        uint32_t n = track.pagesNeededFor(item);
-        Timeline* entries = timeline();
-        if (entries != nullptr && static_cast<Track*>(entries) != &track &&
-            entries->freeBytes() < TimelineElement::RecordSize) {
-            ++n;
-        }
-        // A timeline entry can write up to three records (pending, stop, a new section's).
-        RecordingTable* table = recordingTable();
-        if (table != nullptr && table->freeBytes() < 3u * RecordingTableElement::RecordSize) {
-            ++n;
-        }
-        return n;
-    };
+    auto needed = [&]() { return pagesNeededFor(track.type(), item, true); };
     for (uint32_t rounds = 0; freePageCount() < needed() && rounds <= pageCount(); ++rounds) {
         uint32_t before = freePageCount();
         overwriteOldest();
@@ -964,6 +957,16 @@ PagePosition Storage::writeEvent(EventElement& item, bool flush) {
 uint32_t Storage::currentSectionID() {
     RecordingTable* table = recordingTable();
     return table != nullptr ? table->currentSectionID() : 0;
+}
+
+void Storage::setRecordingSectionID(uint32_t sectionID) {
+    if (RecordingTable* table = recordingTable()) {
+        table->startSection(sectionID);
+    }
+}
+
+std::unique_ptr<ResultSet> Storage::createResultSet() {
+    return std::make_unique<ResultSet>();
 }
 
 uint32_t Storage::firstSectionID() {

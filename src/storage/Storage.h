@@ -33,6 +33,7 @@ class EventTrack;
 class MediaElement;
 class MediaTrack;
 class PreEventTrack;
+class ResultSet;
 class TextInElement;
 class TextInTrack;
 class Timeline;
@@ -78,23 +79,24 @@ public:
     // the file is changed (no replay, no migration, no log).
     void setReadOnly(bool readOnly) { _forceReadOnly = readOnly; }
 
-    // Identity and capacity.
-    bool isValid() const { return _superBlock.isValid(); }
+    // Identity and capacity. The virtual ones are answered by a storage group for its
+    // members (summed, or those of the storage recording).
+    virtual bool isValid() const { return _superBlock.isValid(); }
     bool isBroken() const { return _broken; }
     bool isOpen() const { return _readHandle != -1; }
     bool isReadOnly() const override { return _writeHandle == -1; }
     bool isAbleTo(int ability) const { return _superBlock.isAbleTo(ability); }
-    const UniqueID& repositoryID() const { return _superBlock.repositoryID(); }
-    const UniqueID& storageID() const { return _superBlock.storageID(); }
-    uint32_t pageCount() const { return _superBlock.pageCount(); }
+    virtual const UniqueID& repositoryID() const { return _superBlock.repositoryID(); }
+    virtual const UniqueID& storageID() const { return _superBlock.storageID(); }
+    virtual uint32_t pageCount() const { return _superBlock.pageCount(); }
     uint32_t pageSize() const { return _superBlock.pageSize(); }
-    uint64_t capacity() const { return uint64_t(pageCount()) * pageSize(); }
-    const RecorderType& recorderType() const { return _superBlock.recorderType(); }
+    virtual uint64_t capacity() const { return uint64_t(pageCount()) * pageSize(); }
+    virtual const RecorderType& recorderType() const { return _superBlock.recorderType(); }
     virtual void setRecorderType(const RecorderType& type);
     virtual uint32_t freePageCount();
-    const std::string& path() const { return _path; }
+    virtual const std::string& path() const { return _path; }
     uint32_t timeStampBasis() const { return _timeStampBasis; }
-    uint64_t nextItemID() const { return _nextItemID; }
+    virtual uint64_t nextItemID() const { return _nextItemID; }
 
     // Device-dependent parts.
     virtual uint64_t superBlockOffset() = 0;
@@ -116,9 +118,16 @@ public:
     // Every track's unsaved page and the superblock header, then a barrier.
     virtual void flush();
     virtual void flushAll();
+    // Whether `item` can be written without overwriting anything: the free pages cover
+    // every page the write takes (see pagesNeededFor). Without a type, into the media track.
     virtual bool hasEnoughSpace(const IRecordable& item);
     virtual bool hasEnoughSpace(const PageType& type, const IRecordable& item,
                                 bool updatesRecordingTable = true);
+    // New pages a write of `item` into the track of `type` takes before it is done: the
+    // item's own (0, 1 or 2), a timeline page when its entry does not fit, and a
+    // recording-table page when three records do not fit (video only, and only when
+    // `updatesRecordingTable`). A missing track counts one page.
+    uint32_t pagesNeededFor(const PageType& type, const IRecordable& item, bool updatesRecordingTable = true);
     virtual bool handleBadPage(Page& page, bool wasNew);
 
     // Items. Media, pre-event and text-in items share one ID sequence.
@@ -140,29 +149,36 @@ public:
     // The current recording section (the recording table's; 0 without one).
     virtual uint32_t currentSectionID();
     virtual uint32_t firstSectionID();
+    // Makes the recording go on in section `sectionID`: the open section is finished and
+    // the next record starts the new one (a storage group carrying its numbering).
+    virtual void setRecordingSectionID(uint32_t sectionID);
     // The ID of the timeline's last entry; false when the timeline is empty.
-    bool lastTimelineItemID(uint64_t& out);
+    virtual bool lastTimelineItemID(uint64_t& out);
 
     // Queries answered by the tracks, while the storage is valid.
-    Interval recordingInterval();
-    void recordingDates(std::map<Date, RecordingTable::DateIDs>& out);
-    std::vector<RecordingSection> recordingSections();
-    void sectionRecords(uint32_t sectionID, const Interval& interval, std::vector<RecordingTableElement>& out);
-    void recordingTimeTable(BitMask32 channels, const Interval& interval,
-                            std::vector<RecordingTable::TimeSlice>& out);
-    void eventCalendarDates(std::set<Date>& out);
-    void events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction,
-                bool& limitReached);
+    virtual Interval recordingInterval();
+    virtual void recordingDates(std::map<Date, RecordingTable::DateIDs>& out);
+    virtual std::vector<RecordingSection> recordingSections();
+    virtual void sectionRecords(uint32_t sectionID, const Interval& interval, std::vector<RecordingTableElement>& out);
+    virtual void recordingTimeTable(BitMask32 channels, const Interval& interval,
+                                    std::vector<RecordingTable::TimeSlice>& out);
+    virtual void eventCalendarDates(std::set<Date>& out);
+    virtual void events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction,
+                        bool& limitReached);
     void events(const EventQuery& query, uint32_t section, std::vector<EventElement>& out, int direction = 1);
-    void textInCalendarDates(std::set<Date>& out);
-    void textIns(const Interval& interval, std::vector<TextInElement>& out, int maxCount = 0);
+    virtual void textInCalendarDates(std::set<Date>& out);
+    virtual void textIns(const Interval& interval, std::vector<TextInElement>& out, int maxCount = 0);
+
+    // A reader of this storage's recording in playing order, unbound (init it first).
+    // Readers run on any thread, each with its own result set.
+    virtual std::unique_ptr<ResultSet> createResultSet();
 
     // The installed tracks by their kind; null when the storage has none of that kind.
     Timeline* timeline();
-    RecordingTable* recordingTable();
+    virtual RecordingTable* recordingTable();
     MediaTrack* mediaTrack();
-    PreEventTrack* preEventTrack();
-    EventTrack* eventTrack();
+    virtual PreEventTrack* preEventTrack();
+    virtual EventTrack* eventTrack();
     TextInTrack* textInTrack();
     BadTrack* badTrack();
 
@@ -173,8 +189,8 @@ public:
     // the writing thread next writes the log, which stores it.
     void logFromReader(const char* text);
     virtual bool setInfo(const std::string& key, const std::string& value, bool flush);
-    bool info(const std::string& key, std::string& value);
-    void infoAll(std::map<std::string, std::string>& out);
+    virtual bool info(const std::string& key, std::string& value);
+    virtual void infoAll(std::map<std::string, std::string>& out);
     std::vector<LogTrack::Message> logMessages() { return LogTrack::messages(*this); }
 
     // Listeners.
@@ -277,6 +293,8 @@ private:
 };
 
 // Formats the file at `path` (created beforehand with its final size) as a new storage
-// of the repository `repositoryID`, with the default options and recorder type "FLAC".
-// Errors go to the trace; the result says whether the storage was formatted and closed.
-bool formatStorageFile(const std::string& path, const UniqueID& repositoryID);
+// of the repository `repositoryID`, with the default options (pages of `pageSize`) and
+// recorder type "FLAC". Errors go to the trace; the result says whether the storage was
+// formatted and closed.
+bool formatStorageFile(const std::string& path, const UniqueID& repositoryID,
+                       uint32_t pageSize = TarsilFormat::DefaultPageSize);

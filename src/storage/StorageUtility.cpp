@@ -8,6 +8,8 @@
 #include "storage/Storage.h"
 #include "storage/TarsilError.h"
 #include "storage/Track.h"
+#include "storage/pager/FreePageListItem.h"
+#include "storage/pager/FreePageListPage.h"
 #include "storage/pager/Page.h"
 #include "storage/pager/SuperBlock.h"
 #include "storage/pager/TrackListItem.h"
@@ -232,4 +234,26 @@ bool StorageUtility::isEmpty(const PageType& type) {
         QF_THROW_TARSIL(TarsilError::StorageCorrupted);
     }
     return page.isEmpty();
+}
+
+uint64_t StorageUtility::storedFreePageCount() {
+    SuperBlock& superBlock = _storage.superBlock();
+    TrackListItem item;
+    uint32_t number = _storage.findTrack(PageType::FreePageList, item) ? item.lastPage() : superBlock.freePageNumber();
+    if (!superBlock.isPageNumber(number)) {
+        return 0;
+    }
+    FreePageListPage page(superBlock, _storage.pageCache());
+    page.loadForRead(number);
+    uint64_t total = 0;
+    if (page.type().equals(PageType::FreePageList) && page.isConsistent()) {
+        for (uint32_t i = 0; i < page.itemCount(); ++i) {
+            FreePageListItem interval;
+            page.readItem(i, interval);
+            if (interval.first() <= interval.last()) {
+                total += interval.count();
+            }
+        }
+    }
+    return total;
 }

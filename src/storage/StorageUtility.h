@@ -44,6 +44,10 @@ public:
     // file, has no element (TarsilException 4 when it is not the page the list names).
     bool isEmpty(const PageType& type);
 
+    // The free pages the free-list page on disk names; unlike the allocator's count, also
+    // for a read-only storage (which does not load its list). 0 when the list is unusable.
+    uint64_t storedFreePageCount();
+
     uint32_t pageTag() const { return _pageTag; }
 
 private:

@@ -26,6 +26,15 @@ void Timeline::clearMaps() {
     _lastPositions.clear();
 }
 
+std::map<uint32_t, Timeline::KeyState> Timeline::keyStates() const {
+    return _sync;
+}
+
+void Timeline::continueRecording(const std::map<uint32_t, KeyState>& states) {
+    clearMaps();
+    _sync = states;
+}
+
 void Timeline::init(Storage* storage, bool write, uint32_t lastPageNumber) {
     Track::init(storage, write, lastPageNumber);
     clearMaps();

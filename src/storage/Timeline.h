@@ -23,6 +23,12 @@ class TimelineLinkedElement;
 // Written by the storage's writing thread only; readers use their own page objects.
 class Timeline : public Track {
 public:
+    // Where the key group of one channel mask stands: its key and the last index written.
+    struct KeyState {
+        uint32_t syncKeyID = 0;
+        uint16_t syncIndex = 0;
+    };
+
     Timeline();
     ~Timeline() override;
 
@@ -47,11 +53,16 @@ public:
     bool syncStateOf(uint32_t mask, uint32_t& syncKeyID, uint16_t& syncIndex) const;
     PagePosition lastPositionOf(uint16_t mediaType, uint32_t mask) const;
 
+    // The key-group state of every channel mask.
+    std::map<uint32_t, KeyState> keyStates() const;
+    // The recording continues here from another storage (a storage group switching):
+    // entries written from now on link to no earlier entry of this storage, whose older
+    // recording is unrelated, and key groups begun in the other storage go on with
+    // `states`, so the frames after a switch are not refused for want of a key frame.
+    void continueRecording(const std::map<uint32_t, KeyState>& states);
+
 private:
-    struct Sync {
-        uint32_t syncKeyID = 0;
-        uint16_t syncIndex = 0;
-    };
+    using Sync = KeyState;
     using Chain = std::pair<uint16_t, uint32_t>;  // media type, channel mask
 
     bool accepts(const TimelineLinkedElement& frame);
