@@ -33,6 +33,12 @@ std::map<uint32_t, Timeline::KeyState> Timeline::keyStates() const {
 void Timeline::continueRecording(const std::map<uint32_t, KeyState>& states) {
     clearMaps();
     _sync = states;
+    // The older recording here is given up from the front, a page at a time: on a page
+    // of its own the new recording is never given up with the last of the old.
+    Page* page = currentPage();
+    if (page != nullptr && page->isLoaded() && !page->isEmpty()) {
+        appendPage(nullptr);
+    }
 }
 
 void Timeline::init(Storage* storage, bool write, uint32_t lastPageNumber) {

@@ -56,9 +56,10 @@ public:
     // The key-group state of every channel mask.
     std::map<uint32_t, KeyState> keyStates() const;
     // The recording continues here from another storage (a storage group switching):
-    // entries written from now on link to no earlier entry of this storage, whose older
-    // recording is unrelated, and key groups begun in the other storage go on with
-    // `states`, so the frames after a switch are not refused for want of a key frame.
+    // entries written from now on begin a new page and link to no earlier entry of this
+    // storage, whose older recording is unrelated, and key groups begun in the other
+    // storage go on with `states`, so the frames after a switch are not refused for want
+    // of a key frame. Takes a page (overwriting the oldest recording when none is free).
     void continueRecording(const std::map<uint32_t, KeyState>& states);
 
 private:

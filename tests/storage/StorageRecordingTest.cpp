@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "SyntheticFrames.h"
 #include "TrackFixture.h"
 #include "recorder-sim/recording/SyntheticRecording.h"
 #include "storage/EventTrack.h"
@@ -46,42 +47,6 @@ SyntheticRecordingOptions options() {
     o.eventEverySeconds = 30;
     o.textInEverySeconds = 20;
     return o;
-}
-
-MediaElement elementOf(const SyntheticFrame& f) {
-    MediaElement e;
-    if (f.isTextIn()) {
-        e.setMediaType(TimelineLinkedElement::TextIn);
-        e.setSyncIndex(f.textIn.syncIndex);
-        e.setSyncKeyID(f.textIn.syncKeyID);
-        e.setChannelMask(f.textIn.channelMask);
-        e.setLinkedChannelMask(f.textIn.linkedChannelMask);
-        e.setTime(f.textIn.time);
-        e.setFlag0(f.textIn.flags & 1u ? 1 : 0);
-        e.setFlag1(f.textIn.flags & 2u ? 1 : 0);
-        e.setDataLength(static_cast<uint32_t>(std::strlen(f.textIn.text) + 1));
-        e.setPayload(reinterpret_cast<const uint8_t*>(f.textIn.text));
-        return e;
-    }
-    const MediaFrame& h = f.header;
-    e.setMediaType(h.mediaType);
-    e.setSyncIndex(h.syncIndex);
-    e.setSyncKeyID(h.syncKeyID);
-    e.setChannelMask(h.channelMask);
-    e.setLinkedChannelMask(h.linkedChannelMask);
-    e.setTime(h.time);
-    e.setFlag0(h.flag0);
-    e.setFlag1(h.flag1);
-    e.setParam32(h.param32);
-    e.setParam64(h.param64);
-    e.setDataLength(h.dataLength);
-    e.setExtraLength(h.extraLength);
-    e.setPayload(f.payload.data());
-    return e;
-}
-
-unsigned channelOf(BitMask32 mask) {
-    return static_cast<unsigned>(__builtin_ctz(mask.value()));
 }
 
 // Runs this binary again on the child test; false (after killing it) when it does not end
@@ -192,9 +157,7 @@ TEST(StorageRecordingReadBack, ChildReopensAndFindsEveryFrameSectionEventAndText
         ASSERT_EQ(header.mediaType(), frame.header.mediaType) << frame.ordinal;
         ASSERT_EQ(header.channelMask().value(), frame.header.channelMask.value()) << frame.ordinal;
         ASSERT_EQ(header.param64(), frame.header.param64) << frame.ordinal;
-        ASSERT_TRUE(recording.payload().verify(header.mediaType(), channelOf(header.channelMask()), header.param64(),
-                                               header.mediaType() == 0 && header.syncIndex() == 0, bytes.data(),
-                                               bytes.size()))
+        ASSERT_TRUE(isFrameOf(recording, header, bytes.data(), bytes.size()))
             << "payload of frame " << frame.ordinal;
         ASSERT_GT(header.mediaID(), previousID);
         previousID = header.mediaID();

@@ -121,6 +121,39 @@ bool StorageGroupFile::load(const std::string& path) {
     return false;
 }
 
+bool StorageGroupFile::read(const std::string& path) {
+    closeQuietly();
+    _path = path;
+    _contents = Contents();
+    _fileText.clear();
+    try {
+        if (!File::exists(path.c_str())) {
+            return false;
+        }
+        File file;
+        file.open(path.c_str(), File::Read);
+        uint64_t size = file.size();
+        if (size > MAX_FILE_SIZE) {
+            return false;
+        }
+        std::string bytes(static_cast<size_t>(size), '\0');
+        size_t done = 0;
+        for (uint32_t count = 1; done < bytes.size() && count > 0; done += count) {
+            count = file.read(bytes.data() + done, static_cast<uint32_t>(bytes.size() - done));
+        }
+        bytes.resize(done);
+        Contents contents;
+        if (parse(bytes, contents)) {
+            _contents = std::move(contents);
+            return true;
+        }
+        QF_TRACE("StorageGroupFile: %s is no valid group file", path.c_str());
+    } catch (const Exception& e) {
+        QF_TRACE("StorageGroupFile: reading %s: %s", path.c_str(), e.describe().c_str());
+    }
+    return false;
+}
+
 void StorageGroupFile::save() {
     if (!_file.isOpen()) {
         return;
@@ -176,6 +209,13 @@ void StorageGroupFile::setLastStorageID(const UniqueID& storageID) {
 
 void StorageGroupFile::setLastRecordingSectionID(uint32_t sectionID) {
     change([&](Contents& contents) { contents.lastRecordingSectionID = sectionID; });
+}
+
+void StorageGroupFile::setLastRecording(const UniqueID& storageID, uint32_t sectionID) {
+    change([&](Contents& contents) {
+        contents.lastStorageID = ::textOf(storageID);
+        contents.lastRecordingSectionID = sectionID;
+    });
 }
 
 bool StorageGroupFile::containsStorageFile(const std::string& path) const {

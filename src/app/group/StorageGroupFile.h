@@ -51,6 +51,10 @@ public:
     // missing, held by someone else, unreadable, not a group file, or misses one of
     // Version, RepositoryID and LastRecordingSectionID.
     bool load(const std::string& path);
+    // Reads and checks `path` like load, without opening it for writing or locking it:
+    // the object holds the contents while the file stays closed (isOpen is false, and
+    // nothing is ever saved). For tools that only look at a group.
+    bool read(const std::string& path);
     // Writes the contents when the file is open (nothing otherwise, and nothing when the
     // file already holds exactly them). Throws SystemException when the file could not be
     // replaced; it then still holds its previous content.
@@ -66,6 +70,8 @@ public:
     bool removeStorageFile(const std::string& path);
     void setLastStorageID(const UniqueID& storageID);
     void setLastRecordingSectionID(uint32_t sectionID);
+    // Both in one save.
+    void setLastRecording(const UniqueID& storageID, uint32_t sectionID);
     // Exact comparison of the path texts.
     bool containsStorageFile(const std::string& path) const;
 
