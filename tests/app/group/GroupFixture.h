@@ -122,6 +122,8 @@ struct ReadBack {
     std::vector<Storage*> storageOf;
     std::vector<uint32_t> sections;
     std::string problems;
+    // The frames that did not read back, and the storage each one is in.
+    std::map<uint64_t, Storage*> bad;
     int storageChanges = 0;
 };
 
@@ -154,6 +156,7 @@ inline ReadBack readGroup(StorageGroup& group, const FrameCheck& check, bool bac
             TextInElement text;
             if (!rs.readTextIn(e, text) || !check.text(text)) {
                 problems << "text-in " << e.mediaID() << " does not read back\n";
+                r.bad[e.mediaID()] = rs.storage();
             }
             continue;
         }
@@ -162,6 +165,7 @@ inline ReadBack readGroup(StorageGroup& group, const FrameCheck& check, bool bac
         uint32_t lengths[2];
         if (!rs.readFrame(e, header, parts, lengths)) {
             problems << "frame " << e.mediaID() << " cannot be read\n";
+            r.bad[e.mediaID()] = rs.storage();
             continue;
         }
         std::vector<uint8_t> bytes(parts[0], parts[0] + lengths[0]);
@@ -170,6 +174,7 @@ inline ReadBack readGroup(StorageGroup& group, const FrameCheck& check, bool bac
         }
         if (!check.media(header, bytes)) {
             problems << "frame " << e.mediaID() << " has other bytes\n";
+            r.bad[e.mediaID()] = rs.storage();
         }
     }
     r.problems = problems.str();

@@ -254,6 +254,8 @@ TEST(StorageGroupRing, FiveTimesItsCapacityKeepsTheNewestRecordingWholeAndReadsB
     group.flushAll();
     EXPECT_EQ(feed.feed.problem, "");
     EXPECT_EQ(switchProblems, "");
+    // Sections begun inside a storage (the clock set back) reach the group file too.
+    EXPECT_EQ(context.file().lastRecordingSectionID(), group.currentSectionID());
     // Empty storages in order, then always the one holding the oldest section.
     ASSERT_GE(switches.to.size(), 12u);
     for (size_t i = 0; i < switches.to.size(); ++i) {
