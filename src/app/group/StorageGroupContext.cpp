@@ -135,7 +135,11 @@ bool StorageGroupContext::open() {
     if (!any) {
         return false;
     }
-    _group.openGroup(_file.lastStorageUniqueID(), _file.lastRecordingSectionID());
+    if (_readOnly) {
+        _group.openGroup(std::nullopt, 0);  // a look changes no section
+    } else {
+        _group.openGroup(_file.lastStorageUniqueID(), _file.lastRecordingSectionID());
+    }
     recordCurrent();
     if (_opened) {
         _opened();
