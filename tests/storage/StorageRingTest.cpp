@@ -208,3 +208,35 @@ TEST(StorageOverwriteRing, ThreeTimesTheCapacityKeepsTheNewestRecordingAndTheTra
     ASSERT_TRUE(storage.close(true));
     std::printf("overwrites checked: %d, frames kept: %zu\n", checked, entries.size());
 }
+
+TEST(StorageOverwriteRing, TheSpaceCheckAnswersExactlyWhetherAWriteWouldOverwrite) {
+    // Frames of up to almost two pages' data: some need two fresh media pages, which
+    // a check counting one page per track would wave through with a single free page.
+    TempDir dir;
+    std::string path = formattedRealStorage(dir, "a.strg", 24);
+    FixedSizeFileStorage storage;
+    ASSERT_TRUE(storage.open(path.c_str()));
+    Recorder recorder;
+    recorder.attach(&storage, 0, false);
+    Frames frames;
+    const uint32_t sizes[] = {200, 3000, 12000, 30000, 700};
+    int refused = 0;
+    for (uint64_t i = 0; i < 400; ++i) {
+        MediaElement frame = frames.make(i, sizes[i % 5] + uint32_t(i % 3) * 40, 0x1, uint32_t(i / 10),
+                                         uint16_t(i % 10), T0.plusSeconds(int(i)));
+        bool fits = storage.hasEnoughSpace(PageType::Media, frame);
+        TimelineElement first;
+        bool had = StorageUtility(storage).firstItem(PageType::Timeline, first);
+        uint32_t free = storage.freePageCount();
+        recorder.write(frame);
+        TimelineElement now;
+        StorageUtility(storage).firstItem(PageType::Timeline, now);
+        bool overwrote = had && now.mediaID() != first.mediaID();
+        ASSERT_EQ(fits, !overwrote) << "frame " << i << " of " << frame.dataSize() << " bytes with " << free
+                                    << " free pages";
+        refused += fits ? 0 : 1;
+    }
+    EXPECT_GT(refused, 5);
+    recorder.detach();
+    storage.close(true);
+}
