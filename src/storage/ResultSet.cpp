@@ -127,11 +127,11 @@ bool ResultSet::lostPosition() {
 
 // ---- walking ------------------------------------------------------------------------
 
-bool ResultSet::stepForward(TimelineElement& element) {
+bool ResultSet::step(bool forward, TimelineElement& element) {
     if (_timeline == nullptr) {
         return false;
     }
-    if (_pending == Pending::Forward) {
+    if (_pending == (forward ? Pending::Forward : Pending::Backward)) {
         if (!_timeline->read(*_page, _cursor, element)) {
             return false;
         }
@@ -139,27 +139,7 @@ bool ResultSet::stepForward(TimelineElement& element) {
         return true;
     }
     PagePosition at = _cursor;
-    if (!_timeline->next(*_page, at, element)) {
-        return false;
-    }
-    _cursor = at;
-    _pending = Pending::None;
-    return true;
-}
-
-bool ResultSet::stepBackward(TimelineElement& element) {
-    if (_timeline == nullptr) {
-        return false;
-    }
-    if (_pending == Pending::Backward) {
-        if (!_timeline->read(*_page, _cursor, element)) {
-            return false;
-        }
-        _pending = Pending::None;
-        return true;
-    }
-    PagePosition at = _cursor;
-    if (!_timeline->previous(*_page, at, element)) {
+    if (!(forward ? _timeline->next(*_page, at, element) : _timeline->previous(*_page, at, element))) {
         return false;
     }
     _cursor = at;
@@ -220,16 +200,17 @@ bool ResultSet::jumpBackward(BitMask32 channels, TimelineElement& element) {
     return true;
 }
 
-bool ResultSet::nextElement(BitMask32 channels, TimelineElement& element, PagePosition& position) {
+bool ResultSet::readElement(bool forward, BitMask32 channels, TimelineElement& element, PagePosition& position) {
     for (;;) {
-        bool fresh = _pending == Pending::Forward;
+        bool fresh = _pending == (forward ? Pending::Forward : Pending::Backward);
         uint32_t page = _cursor.number;
-        if (!stepForward(element)) {
+        if (!step(forward, element)) {
             return false;
         }
         // Page flags are looked at when a page is entered; the page a jump lands on is
         // walked whatever its flags say (the channels may begin on the next one).
-        if ((fresh || _cursor.number != page) && !pageHasChannels(channels) && !jumpForward(channels, element)) {
+        if ((fresh || _cursor.number != page) && !pageHasChannels(channels) &&
+            !(forward ? jumpForward(channels, element) : jumpBackward(channels, element))) {
             return false;
         }
         if (!hasChannels(element, channels)) {
@@ -244,26 +225,12 @@ bool ResultSet::nextElement(BitMask32 channels, TimelineElement& element, PagePo
     }
 }
 
+bool ResultSet::nextElement(BitMask32 channels, TimelineElement& element, PagePosition& position) {
+    return readElement(true, channels, element, position);
+}
+
 bool ResultSet::previousElement(BitMask32 channels, TimelineElement& element, PagePosition& position) {
-    for (;;) {
-        bool fresh = _pending == Pending::Backward;
-        uint32_t page = _cursor.number;
-        if (!stepBackward(element)) {
-            return false;
-        }
-        if ((fresh || _cursor.number != page) && !pageHasChannels(channels) && !jumpBackward(channels, element)) {
-            return false;
-        }
-        if (!hasChannels(element, channels)) {
-            continue;
-        }
-        if (isVideo(element) && element.syncIndex() == 0) {
-            rememberKey(element);
-        }
-        position = _cursor;
-        _sectionTag = _page->pageTag();
-        return true;
-    }
+    return readElement(false, channels, element, position);
 }
 
 // ---- key groups ---------------------------------------------------------------------
@@ -496,7 +463,7 @@ bool ResultSet::seekToMediaID(uint64_t id, BitMask32 channels) {
     }
     PagePosition found;
     TimelineElement element;
-    while (stepForward(element) && element.mediaID() < id) {
+    while (step(true, element) && element.mediaID() < id) {
         if (isVideo(element) && hasChannels(element, channels)) {
             found = _cursor;
         }

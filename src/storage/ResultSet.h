@@ -116,12 +116,12 @@ protected:
     void clearKeys() { _keys.clear(); }
     std::map<uint32_t, uint32_t>& keys() { return _keys; }
     // Steps one element without filtering, along the timeline's links.
-    bool stepForward(TimelineElement& element);
-    bool stepBackward(TimelineElement& element);
+    bool step(bool forward, TimelineElement& element);
     void log(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     Timeline* timeline() const { return _timeline; }
 
 private:
+    bool readElement(bool forward, BitMask32 channels, TimelineElement& element, PagePosition& position);
     bool jumpForward(BitMask32 channels, TimelineElement& element);
     bool jumpBackward(BitMask32 channels, TimelineElement& element);
     bool pageHasChannels(BitMask32 channels);

@@ -209,36 +209,31 @@ bool MultiResultSet::enterBackward(int index) {
     return ok;
 }
 
-bool MultiResultSet::initToBegin(Storage* storage, bool keyFramesOnly) {
+bool MultiResultSet::initAt(Storage* storage, bool keyFramesOnly, bool end) {
     if (storage != nullptr && storage != &_group) {
         return false;
     }
     close();
     _keyFramesOnlyWanted = keyFramesOnly;
     refresh();
+    const char* what = end ? "initToEnd" : "initToBegin";
     if (_entries.empty()) {
-        Storage* first = _group.firstStorage(StorageGroup::Playback);
-        logPlayback("initToBegin", first);
-        return first != nullptr && ResultSet::initToBegin(first, keyFramesOnly);
+        // Recording without a section yet: the storage the group would read first (last).
+        Storage* only = end ? _group.lastStorage(StorageGroup::Playback) : _group.firstStorage(StorageGroup::Playback);
+        logPlayback(what, only);
+        return only != nullptr && (end ? ResultSet::initToEnd(only, keyFramesOnly)
+                                       : ResultSet::initToBegin(only, keyFramesOnly));
     }
-    logPlayback("initToBegin", _entries.front().storage);
-    return enterForward(0);
+    logPlayback(what, end ? _entries.back().storage : _entries.front().storage);
+    return end ? enterBackward(static_cast<int>(_entries.size()) - 1) : enterForward(0);
+}
+
+bool MultiResultSet::initToBegin(Storage* storage, bool keyFramesOnly) {
+    return initAt(storage, keyFramesOnly, false);
 }
 
 bool MultiResultSet::initToEnd(Storage* storage, bool keyFramesOnly) {
-    if (storage != nullptr && storage != &_group) {
-        return false;
-    }
-    close();
-    _keyFramesOnlyWanted = keyFramesOnly;
-    refresh();
-    if (_entries.empty()) {
-        Storage* last = _group.lastStorage(StorageGroup::Playback);
-        logPlayback("initToEnd", last);
-        return last != nullptr && ResultSet::initToEnd(last, keyFramesOnly);
-    }
-    logPlayback("initToEnd", _entries.back().storage);
-    return enterBackward(static_cast<int>(_entries.size()) - 1);
+    return initAt(storage, keyFramesOnly, true);
 }
 
 bool MultiResultSet::seekToSection(uint32_t section) {

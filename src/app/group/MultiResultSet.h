@@ -56,6 +56,7 @@ private:
     };
     enum class Verdict { Accept, Cross };
 
+    bool initAt(Storage* storage, bool keyFramesOnly, bool end);
     void refresh();
     void refreshIfChanged();
     int currentIndex() const;

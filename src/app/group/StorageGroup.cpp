@@ -294,28 +294,7 @@ Storage* StorageGroup::lastAuxiliaryStorage() {
     return best;
 }
 
-Storage* StorageGroup::nextStorageBySectionID(uint32_t sectionID, Mode mode) {
-    std::lock_guard<Mutex> lock(_storageMutex);
-    Storage* best = nullptr;
-    uint32_t bestSection = std::numeric_limits<uint32_t>::max();
-    std::vector<Storage*> walk = _recording;
-    if (auxiliaryCompetes(mode)) {
-        walk.insert(walk.end(), _auxiliary.begin(), _auxiliary.end());
-    }
-    for (Storage* storage : walk) {
-        RecordingTable* table = storage->recordingTable();
-        RecordingSection section;
-        uint32_t next = table != nullptr ? table->nextSectionID(sectionID, section) : 0;
-        if (next != 0 && next < bestSection) {
-            best = storage;
-            bestSection = next;
-        }
-    }
-    QF_TRACE("[For %s] nextStorageBySectionID [%s]", modeName(mode), pathOf(best));
-    return best;
-}
-
-Storage* StorageGroup::previousStorageBySectionID(uint32_t sectionID, Mode mode) {
+Storage* StorageGroup::nearestStorageBySectionID(uint32_t sectionID, Mode mode, bool after) {
     std::lock_guard<Mutex> lock(_storageMutex);
     Storage* best = nullptr;
     uint32_t bestSection = 0;
@@ -326,14 +305,25 @@ Storage* StorageGroup::previousStorageBySectionID(uint32_t sectionID, Mode mode)
     for (Storage* storage : walk) {
         RecordingTable* table = storage->recordingTable();
         RecordingSection section;
-        uint32_t previous = table != nullptr ? table->previousSectionID(sectionID, section) : 0;
-        if (previous != 0 && previous > bestSection) {
+        uint32_t found = table == nullptr           ? 0
+                         : after ? table->nextSectionID(sectionID, section)
+                                 : table->previousSectionID(sectionID, section);
+        if (found != 0 && (best == nullptr || (after ? found < bestSection : found > bestSection))) {
             best = storage;
-            bestSection = previous;
+            bestSection = found;
         }
     }
-    QF_TRACE("[For %s] previousStorageBySectionID [%s]", modeName(mode), pathOf(best));
+    QF_TRACE(after ? "[For %s] nextStorageBySectionID [%s]" : "[For %s] previousStorageBySectionID [%s]",
+             modeName(mode), pathOf(best));
     return best;
+}
+
+Storage* StorageGroup::nextStorageBySectionID(uint32_t sectionID, Mode mode) {
+    return nearestStorageBySectionID(sectionID, mode, true);
+}
+
+Storage* StorageGroup::previousStorageBySectionID(uint32_t sectionID, Mode mode) {
+    return nearestStorageBySectionID(sectionID, mode, false);
 }
 
 Storage* StorageGroup::storageBySectionID(uint32_t sectionID, Mode mode) {

@@ -194,6 +194,7 @@ private:
     std::vector<Storage*> sortedBySection();
     // Whether the auxiliary list competes when choosing in `mode`.
     bool auxiliaryCompetes(Mode mode) const;
+    Storage* nearestStorageBySectionID(uint32_t sectionID, Mode mode, bool after);
     std::vector<uint32_t> allSectionIDs();
 
     mutable Mutex _storageMutex;

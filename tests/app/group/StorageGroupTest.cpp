@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "GroupFixture.h"
 #include "base/TarsilException.h"
@@ -400,4 +403,72 @@ TEST(StorageGroupReading, InterleavedSectionsAreReadOnceInSectionOrderAcrossStor
     group.removeListener(&switches);
     feed.recorder.detach();
     EXPECT_TRUE(group.closeGroup(true));
+}
+
+TEST(StorageGroupReading, AReaderOnAnotherThreadFollowsTheRecordingAcrossSwitchesWhileItIsWritten) {
+    TempDir dir;
+    GroupOnDisk disk = makeGroup(dir, 3, 32);
+    StorageGroupContext context(disk.repository);
+    ASSERT_TRUE(context.load(disk.groupPath));
+    StorageGroup& group = context.group();
+    SwitchLog switches;
+    group.addListener(&switches);
+    std::atomic<bool> done{false};
+    std::atomic<uint64_t> written{0};
+    std::vector<Written> accepted;
+    std::thread writer([&] {
+        Feed feed(group);
+        uint64_t ordinal = 0;
+        // Until the third storage records; no storage is overwritten.
+        while (switches.to.size() < 2 || ordinal % 10 != 9) {
+            std::vector<uint8_t> bytes = payloadOf(ordinal, 900 + uint32_t(ordinal % 7) * 20);
+            MediaElement frame =
+                videoFrame(0x1, uint32_t(ordinal / 10), uint16_t(ordinal % 10), T0.plusSeconds(int(ordinal / 3)), bytes);
+            frame.setParam64(ordinal++);
+            feed.write(frame);
+            written = feed.accepted.size();
+        }
+        accepted = feed.accepted;
+        feed.recorder.detach();
+        done = true;
+    });
+    MultiResultSet rs(group);
+    std::vector<uint64_t> read;
+    std::string problem;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool begun = false;
+    while (std::chrono::steady_clock::now() < until && problem.empty() && (!done || read.size() < written)) {
+        if (!begun) {
+            begun = rs.initToBegin(&group, false);
+            std::this_thread::yield();
+            continue;
+        }
+        ResultSet::Elements out;
+        PagePosition at;
+        if (!rs.next(BitMask32(0x1), out, at)) {
+            std::this_thread::yield();
+            continue;
+        }
+        for (const TimelineElement& e : out) {
+            MediaElement header;
+            const uint8_t* parts[2];
+            uint32_t lengths[2];
+            if (!rs.readFrame(e, header, parts, lengths)) {
+                problem = "frame " + std::to_string(e.mediaID()) + " cannot be read";
+                break;
+            }
+            std::vector<uint8_t> bytes(parts[0], parts[0] + lengths[0]);
+            bytes.insert(bytes.end(), parts[1], parts[1] + lengths[1]);
+            if (bytes != payloadOf(header.param64(), static_cast<uint32_t>(bytes.size()))) {
+                problem = "frame " + std::to_string(e.mediaID()) + " has other bytes";
+            }
+            read.push_back(e.mediaID());
+        }
+    }
+    writer.join();
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(switches.to.size(), 2u);
+    EXPECT_EQ(firstDifference(read, survivorsFrom(accepted, 0)), "") << "within 30 s";
+    group.removeListener(&switches);
+    context.unload();
 }
