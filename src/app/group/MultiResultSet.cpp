@@ -1,6 +1,7 @@
 #include "app/group/MultiResultSet.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "app/group/StorageGroup.h"
 #include "storage/RecordingTable.h"
@@ -33,17 +34,36 @@ void MultiResultSet::close() {
     _sectionStorage = nullptr;
     _lastID = 0;
     _recovering = false;
+    _endLogged = false;
 }
 
-void MultiResultSet::logPlayback(const char* what, Storage* storage) {
+void MultiResultSet::logPlayback(const char* what, Storage* storage, bool framed) {
     if (storage == nullptr) {
         return;
     }
     static const char* const Dashes = "---------------------------------------------";
-    storage->logFromReader(Dashes);
+    if (framed) {
+        storage->logFromReader(Dashes);
+    }
     std::string line = std::string("Playback > ") + what + " : " + storage->path();
     storage->logFromReader(line.c_str());
-    storage->logFromReader(Dashes);
+    if (framed) {
+        storage->logFromReader(Dashes);
+    }
+}
+
+void MultiResultSet::logSection(bool forward, const Entry& entry, const PagePosition* position) {
+    char line[512];
+    const char* which = forward ? "[NEXT SECTION]" : "[PREV SECTION]";
+    if (position == nullptr) {
+        std::snprintf(line, sizeof line, "%s %s SECTION ID = %u POSITION %s", which, entry.storage->path().c_str(),
+                      entry.id, forward ? "BEGIN" : "END");
+    } else {
+        std::snprintf(line, sizeof line, "%s %s SECTION ID = %u POSITION (%u, %u), MEDIA ID = %llu", which,
+                      entry.storage->path().c_str(), entry.id, position->number, position->offset,
+                      static_cast<unsigned long long>(entry.firstMediaID));
+    }
+    entry.storage->logFromReader(line);
 }
 
 // ---- what the reader knows of the sections ------------------------------------------
@@ -168,13 +188,15 @@ bool MultiResultSet::enterForward(int index) {
     std::map<uint32_t, uint32_t> kept = keys();
     bool ok;
     if (storage() != nullptr && storage() != entry.storage) {
-        logPlayback("changeToNextStorage", entry.storage);
+        logPlayback("changeToNextStorage", entry.storage, false);
     }
     if (previousInStorage(index) < 0) {
+        logSection(true, entry, nullptr);
         ok = ResultSet::initToBegin(entry.storage, _keyFramesOnlyWanted);
     } else {
         PagePosition start;
         ok = moveTo(entry.storage) && startOf(index, start) && place(start, Pending::Forward);
+        logSection(true, entry, &start);
     }
     if (continues) {
         keys() = kept;
@@ -190,15 +212,17 @@ bool MultiResultSet::enterBackward(int index) {
     bool continues = _section != 0 && entry.id + 1 == _section;
     std::map<uint32_t, uint32_t> kept = keys();
     if (storage() != nullptr && storage() != entry.storage) {
-        logPlayback("changeToPreviousStorage", entry.storage);
+        logPlayback("changeToPreviousStorage", entry.storage, false);
     }
     int after = nextInStorage(index);
     bool ok;
     if (after < 0) {
+        logSection(false, entry, nullptr);
         ok = ResultSet::initToEnd(entry.storage, _keyFramesOnlyWanted);
     } else {
         PagePosition start;
         ok = moveTo(entry.storage) && startOf(after, start) && place(start, Pending::None);
+        logSection(false, entry, &start);
     }
     if (continues) {
         keys() = kept;
@@ -220,11 +244,11 @@ bool MultiResultSet::initAt(Storage* storage, bool keyFramesOnly, bool end) {
     if (_entries.empty()) {
         // Recording without a section yet: the storage the group would read first (last).
         Storage* only = end ? _group.lastStorage(StorageGroup::Playback) : _group.firstStorage(StorageGroup::Playback);
-        logPlayback(what, only);
+        logPlayback(what, only, true);
         return only != nullptr && (end ? ResultSet::initToEnd(only, keyFramesOnly)
                                        : ResultSet::initToBegin(only, keyFramesOnly));
     }
-    logPlayback(what, end ? _entries.back().storage : _entries.front().storage);
+    logPlayback(what, end ? _entries.back().storage : _entries.front().storage, true);
     return end ? enterBackward(static_cast<int>(_entries.size()) - 1) : enterForward(0);
 }
 
@@ -243,7 +267,7 @@ bool MultiResultSet::seekToSection(uint32_t section) {
         return false;
     }
     if (_entries[index].storage != storage()) {
-        logPlayback("changeStorageBySectionID", _entries[index].storage);
+        logPlayback("changeStorageBySectionID", _entries[index].storage, false);
     }
     _section = 0;  // a seek follows no key group
     _lastID = 0;
@@ -368,8 +392,9 @@ bool MultiResultSet::nextElement(BitMask32 channels, TimelineElement& element, P
                 }
             }
             if (next < 0 || next >= static_cast<int>(_entries.size()) || _entries[next].storage == storage()) {
-                if (current >= 0) {
+                if (current >= 0 && !_endLogged) {
                     storage()->logFromReader(("SECTION " + std::to_string(_section) + " is the LAST").c_str());
+                    _endLogged = true;  // once, however often a live reader asks again
                 }
                 return false;
             }
@@ -391,6 +416,7 @@ bool MultiResultSet::nextElement(BitMask32 channels, TimelineElement& element, P
             continue;
         }
         _lastID = element.mediaID();
+        _endLogged = false;
         return true;
     }
     return false;
@@ -408,8 +434,9 @@ bool MultiResultSet::previousElement(BitMask32 channels, TimelineElement& elemen
             refresh();
             int current = currentIndex();
             if (current <= 0) {
-                if (current == 0) {
+                if (current == 0 && !_endLogged) {
                     storage()->logFromReader(("SECTION " + std::to_string(_section) + " is the FIRST").c_str());
+                    _endLogged = true;
                 }
                 return false;
             }
@@ -425,6 +452,7 @@ bool MultiResultSet::previousElement(BitMask32 channels, TimelineElement& elemen
             continue;
         }
         _lastID = element.mediaID();
+        _endLogged = false;
         return true;
     }
     return false;

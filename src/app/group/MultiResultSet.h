@@ -76,7 +76,10 @@ private:
     bool moveTo(Storage* storage);
     Verdict judgeForward(const TimelineElement& element, int& crossTo);
     Verdict judgeBackward(const TimelineElement& element, int& crossTo);
-    void logPlayback(const char* what, Storage* storage);
+    // "Playback > <what> : <path>", between two lines of dashes when `framed`.
+    void logPlayback(const char* what, Storage* storage, bool framed);
+    // The section entered: at its storage's beginning (end), or at `position`.
+    void logSection(bool forward, const Entry& entry, const PagePosition* position);
 
     StorageGroup& _group;
     std::vector<Entry> _entries;
@@ -87,4 +90,5 @@ private:
     // After the reader lost its place in a storage: elements up to _lastID are passed over.
     bool _recovering = false;
     bool _keyFramesOnlyWanted = false;
+    bool _endLogged = false;
 };

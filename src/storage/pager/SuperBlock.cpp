@@ -106,7 +106,11 @@ bool SuperBlock::isValid() const {
         _offset + _firstPageOffset + _pageSize > _fileSize) {
         return false;
     }
-    uint32_t count = const_cast<DirtyMaskingBuffer&>(_buffer).getIntAt(OffsetTrackCount);
+    uint32_t count = 0;
+    {
+        std::lock_guard<Mutex> lock(_mutex);
+        count = const_cast<DirtyMaskingBuffer&>(_buffer).getIntAt(OffsetTrackCount);
+    }
     return count <= trackCapacity();
 }
 

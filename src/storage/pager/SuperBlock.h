@@ -137,7 +137,8 @@ private:
 
     uint8_t* _image;
     DirtyMaskingBuffer _buffer;
-    Mutex _mutex;
+    // Guards the image: the writer changes the track list while readers ask isValid.
+    mutable Mutex _mutex;
     bool _loaded = false;
     int _readHandle = -1;
     int _writeHandle = -1;
