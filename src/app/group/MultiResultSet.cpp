@@ -182,47 +182,27 @@ bool MultiResultSet::startOf(int index, PagePosition& position) {
     return true;
 }
 
-bool MultiResultSet::enterForward(int index) {
+bool MultiResultSet::enter(int index, bool forward) {
     const Entry& entry = _entries[index];
-    bool continues = _section != 0 && entry.id == _section + 1;
-    std::map<uint32_t, uint32_t> kept = keys();
-    bool ok;
-    if (storage() != nullptr && storage() != entry.storage) {
-        logPlayback("changeToNextStorage", entry.storage, false);
-    }
-    if (previousInStorage(index) < 0) {
-        logSection(true, entry, nullptr);
-        ok = ResultSet::initToBegin(entry.storage, _keyFramesOnlyWanted);
-    } else {
-        PagePosition start;
-        ok = moveTo(entry.storage) && startOf(index, start) && place(start, Pending::Forward);
-        logSection(true, entry, &start);
-    }
-    if (continues) {
-        keys() = kept;
-    } else {
-        clearKeys();
-    }
-    setCurrent(index);
-    return ok;
-}
-
-bool MultiResultSet::enterBackward(int index) {
-    const Entry& entry = _entries[index];
-    bool continues = _section != 0 && entry.id + 1 == _section;
+    bool continues = _section != 0 && (forward ? entry.id == _section + 1 : entry.id + 1 == _section);
     std::map<uint32_t, uint32_t> kept = keys();
     if (storage() != nullptr && storage() != entry.storage) {
-        logPlayback("changeToPreviousStorage", entry.storage, false);
+        logPlayback(forward ? "changeToNextStorage" : "changeToPreviousStorage", entry.storage, false);
     }
-    int after = nextInStorage(index);
+    // Forwards the section begins at its start; backwards it ends where the next section
+    // of its storage starts, or with the storage's timeline.
+    int edge = forward ? index : nextInStorage(index);
+    bool atTimelineEnd = forward ? previousInStorage(index) < 0 : edge < 0;
     bool ok;
-    if (after < 0) {
-        logSection(false, entry, nullptr);
-        ok = ResultSet::initToEnd(entry.storage, _keyFramesOnlyWanted);
+    if (atTimelineEnd) {
+        logSection(forward, entry, nullptr);
+        ok = forward ? ResultSet::initToBegin(entry.storage, _keyFramesOnlyWanted)
+                     : ResultSet::initToEnd(entry.storage, _keyFramesOnlyWanted);
     } else {
         PagePosition start;
-        ok = moveTo(entry.storage) && startOf(after, start) && place(start, Pending::None);
-        logSection(false, entry, &start);
+        ok = moveTo(entry.storage) && startOf(edge, start) &&
+             place(start, forward ? Pending::Forward : Pending::None);
+        logSection(forward, entry, &start);
     }
     if (continues) {
         keys() = kept;
@@ -249,7 +229,7 @@ bool MultiResultSet::initAt(Storage* storage, bool keyFramesOnly, bool end) {
                                        : ResultSet::initToBegin(only, keyFramesOnly));
     }
     logPlayback(what, end ? _entries.back().storage : _entries.front().storage, true);
-    return end ? enterBackward(static_cast<int>(_entries.size()) - 1) : enterForward(0);
+    return end ? enter(static_cast<int>(_entries.size()) - 1, false) : enter(0, true);
 }
 
 bool MultiResultSet::initToBegin(Storage* storage, bool keyFramesOnly) {
@@ -272,7 +252,7 @@ bool MultiResultSet::seekToSection(uint32_t section) {
     _section = 0;  // a seek follows no key group
     _lastID = 0;
     _recovering = false;
-    return enterForward(index);
+    return enter(index, true);
 }
 
 bool MultiResultSet::seekToTime(uint32_t section, BitMask32 channels, const Interval& range, Elements& out,
@@ -399,7 +379,7 @@ bool MultiResultSet::nextElement(BitMask32 channels, TimelineElement& element, P
                 return false;
             }
             ++crossings;
-            enterForward(next);
+            enter(next, true);
             continue;
         }
         if (_recovering) {
@@ -412,7 +392,7 @@ bool MultiResultSet::nextElement(BitMask32 channels, TimelineElement& element, P
         if (judgeForward(element, crossTo) == Verdict::Cross) {
             keys() = before;
             ++crossings;
-            enterForward(crossTo);
+            enter(crossTo, true);
             continue;
         }
         _lastID = element.mediaID();
@@ -441,14 +421,14 @@ bool MultiResultSet::previousElement(BitMask32 channels, TimelineElement& elemen
                 return false;
             }
             ++crossings;
-            enterBackward(current - 1);
+            enter(current - 1, false);
             continue;
         }
         int crossTo = -1;
         if (judgeBackward(element, crossTo) == Verdict::Cross) {
             keys() = before;
             ++crossings;
-            enterBackward(crossTo);
+            enter(crossTo, false);
             continue;
         }
         _lastID = element.mediaID();

@@ -71,8 +71,7 @@ private:
     bool startOf(int index, PagePosition& position);
     // Positions the reader so that the next element read forwards (backwards) is the
     // first (last) of entries[index].
-    bool enterForward(int index);
-    bool enterBackward(int index);
+    bool enter(int index, bool forward);
     bool moveTo(Storage* storage);
     Verdict judgeForward(const TimelineElement& element, int& crossTo);
     Verdict judgeBackward(const TimelineElement& element, int& crossTo);
