@@ -50,13 +50,13 @@ MediaElement elementOf(const MediaFrame& frame) {
 }  // namespace
 
 void Archiver::attach(Storage* storage) {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     _storage = storage;
     _recorder.attach(storage, 0, false);
 }
 
 void Archiver::detach() {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     _recorder.detach();
     _storage = nullptr;
 }
@@ -113,7 +113,7 @@ Archiver::Result Archiver::writeTextIn(const TextInFrame& frame, const MediaPosi
 
 Archiver::Result Archiver::write(MediaElement& element, const MediaPosition& position, bool textIn,
                                  uint64_t& mediaID) {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return Result::Failed;
     }
@@ -184,7 +184,7 @@ void Archiver::writeMatchingEvents(const MediaElement& element, const MediaPosit
 }
 
 bool Archiver::writeLastVideo(const LastVideoRecord& record) {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return false;
     }
@@ -206,7 +206,7 @@ bool Archiver::writeLastVideo(const LastVideoRecord& record) {
 }
 
 bool Archiver::readLastVideo(LastVideoRecord& out) {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return false;
     }
@@ -228,7 +228,7 @@ bool Archiver::readLastVideo(LastVideoRecord& out) {
 }
 
 void Archiver::writeSystemInfo(const RemoteSystemInfo& info) {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return;
     }
@@ -244,7 +244,7 @@ void Archiver::writeSystemInfo(const RemoteSystemInfo& info) {
 }
 
 bool Archiver::rollbackTo(const LastVideoRecord& record) {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return false;
     }
@@ -258,7 +258,7 @@ bool Archiver::rollbackTo(const LastVideoRecord& record) {
 }
 
 bool Archiver::close() {
-    std::lock_guard<std::mutex> lock(_writeMutex);
+    std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return true;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/archiving/LastVideoRecord.h"
+#include "base/thread/Mutex.h"
 #include "network/protocol/playback/MediaPosition.h"
 #include "network/protocol/playback/PlaybackEvent.h"
 #include "storage/MediaElement.h"
@@ -75,7 +76,9 @@ private:
     std::atomic<bool> _overwrite{false};
     Storage* _storage = nullptr;
     Recorder _recorder;
-    std::mutex _writeMutex;  // one writer of the storage at a time
+    // One writer of the storage at a time. Recursive: a group that switches storages in a
+    // write tells its listeners, which store the resume record from inside that write.
+    Mutex _writeMutex;
     std::mutex _eventMutex;  // the section set and the pending events
     std::set<uint32_t> _sections;
     std::multimap<EventKey, PlaybackEvent> _events;
