@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/tables/SystemLogCode.h"
 #include "base/TextOf.h"
 #include "database/RowSet.h"
 
@@ -84,6 +85,42 @@ void RecordSite::copyColumnsFrom(const RecordSite& other) {
     _timeArchiveStart = other._timeArchiveStart;
     _timeArchiveStop = other._timeArchiveStop;
     _deleted = other._deleted;
+}
+
+std::string RecordSite::statusText() const {
+    switch (_status) {
+        case Connecting:
+            return "Connecting";
+        case Archiving:
+            return "Archiving";
+        case Stopped:
+            return "Stopped";
+        case Failed: {
+            std::string text = SystemLogCode::text(_lastEvent.logCode);
+            return _lastEvent.text.empty() ? text : text + " : " + _lastEvent.text;
+        }
+        case NoSpace:
+            return "Not enough space to archive";
+        case NotArchivable:
+            return reasonText(_notArchivableReason);
+        default:
+            return "";
+    }
+}
+
+const char* RecordSite::reasonText(int reason) {
+    switch (reason) {
+        case GroupFileNotFound:
+            return "Storage group file not found";
+        case GroupFileCorrupted:
+            return "Storage group file corrupted";
+        case NoStorage:
+            return "No storage to archive";
+        case NoStartPoint:
+            return "No schedule specified";
+        default:
+            return "";
+    }
 }
 
 std::string RecordSite::dateTimeText(const DateTime& time) {

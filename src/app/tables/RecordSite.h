@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "base/DateTime.h"
@@ -8,12 +9,34 @@
 #include "database/AbstractDatabaseRecord.h"
 
 // One archiving site: a row of the "sites" table, with its recorder's connection settings
-// and its archiving schedule. Records held by the SiteContainer are shared by the threads
-// that use sites; the container's operations are the synchronised way to change them.
+// and its archiving schedule, and the run-time state the station keeps beside the columns
+// (schedule key, status, storage usage, speed, last event), which is never stored. Records
+// held by the SiteContainer are shared by the threads that use sites; the container's
+// operations are the synchronised way to change them, and readers take copies.
 class RecordSite : public AbstractDatabaseRecord {
 public:
     // Start types of the schedule.
     enum Schedule { NoSchedule = 0, FromFirst = 1, FromLast = 2, FromTime = 3 };
+
+    // Site status values; the list shows each with statusText().
+    enum Status { Connecting = 0, Archiving = 1, Stopped = 2, Failed = 3, NoSpace = 4, NotArchivable = 5 };
+    // Why a site in status NotArchivable cannot archive.
+    enum Reason {
+        Archivable = 0,
+        GroupFileNotFound = 1,
+        GroupFileCorrupted = 2,
+        NoStorage = 3,
+        NoStartPoint = 4,
+    };
+    static constexpr int NoKey = -1;
+
+    // The archiving event a site last saw, with the system-log code it maps to.
+    struct LastEvent {
+        int type = 0;
+        int value = 0;
+        std::string text;
+        int logCode = 0;
+    };
 
     // A new site with a fresh id and the defaults: start time 1970/01/01 00:00:00,
     // archiving at all hours, archiving hours 00:00:00.
@@ -67,6 +90,32 @@ public:
     bool deleted() const { return _deleted; }
     void setDeleted(bool deleted) { _deleted = deleted; }
 
+    // Run-time state, never stored.
+    int scheduleKey() const { return _scheduleKey; }
+    void setScheduleKey(int key) { _scheduleKey = key; }
+    int status() const { return _status; }
+    void setStatusValue(int status) { _status = status; }
+    int notArchivableReason() const { return _notArchivableReason; }
+    void setNotArchivableReason(int reason) { _notArchivableReason = reason; }
+    uint64_t usedBytes() const { return _usedBytes; }
+    uint64_t capacity() const { return _capacity; }
+    void setUsage(uint64_t usedBytes, uint64_t capacity) {
+        _usedBytes = usedBytes;
+        _capacity = capacity;
+    }
+    const DateTime& lastArchivedTime() const { return _lastArchivedTime; }
+    void setLastArchivedTime(const DateTime& time) { _lastArchivedTime = time; }
+    int speedClass() const { return _speedClass; }
+    void setSpeedClass(int speedClass) { _speedClass = static_cast<int16_t>(speedClass); }
+    const LastEvent& lastEvent() const { return _lastEvent; }
+    void setLastEvent(const LastEvent& event) { _lastEvent = event; }
+
+    // The text the list shows for the status: for a failed site the log text of its last
+    // event (with the event's own text after " : " when it has one), for a site that
+    // cannot archive the reason.
+    std::string statusText() const;
+    static const char* reasonText(int reason);
+
     // Column texts of the stored date and times: "2009/03/01 23:00:00" and "23:00:00".
     static std::string dateTimeText(const DateTime& time);
     static std::string timeText(const Time& time);
@@ -93,4 +142,13 @@ private:
     Time _timeArchiveStart{0, 0, 0};
     Time _timeArchiveStop{0, 0, 0};
     bool _deleted = false;
+
+    int _scheduleKey = NoKey;
+    int _status = NotArchivable;
+    int _notArchivableReason = Archivable;
+    uint64_t _usedBytes = 0;
+    uint64_t _capacity = 0;
+    DateTime _lastArchivedTime;
+    int16_t _speedClass = 0;
+    LastEvent _lastEvent;
 };

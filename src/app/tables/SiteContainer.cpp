@@ -201,6 +201,144 @@ bool SiteContainer::remove(const RecordSite& site) {
     return true;
 }
 
+RecordSite* SiteContainer::findLocked(int key) {
+    if (key == RecordSite::NoKey) {
+        return nullptr;
+    }
+    for (auto& [id, site] : _active) {
+        if (site->scheduleKey() == key) {
+            return site;
+        }
+    }
+    return nullptr;
+}
+
+RecordSite* SiteContainer::find(int key) {
+    std::lock_guard<Mutex> lock(databaseMutex());
+    return findLocked(key);
+}
+
+std::optional<RecordSite> SiteContainer::snapshot(int key) {
+    std::lock_guard<Mutex> lock(databaseMutex());
+    RecordSite* site = findLocked(key);
+    if (site == nullptr) {
+        return std::nullopt;
+    }
+    return *site;
+}
+
+std::vector<RecordSite> SiteContainer::snapshots() {
+    std::lock_guard<Mutex> lock(databaseMutex());
+    std::vector<RecordSite> result;
+    for (auto& [id, site] : _active) {
+        result.push_back(*site);
+    }
+    return result;
+}
+
+bool SiteContainer::modify(int key, const std::function<void(RecordSite&)>& change) {
+    std::lock_guard<Mutex> lock(databaseMutex());
+    RecordSite* site = findLocked(key);
+    if (site == nullptr) {
+        return false;
+    }
+    change(*site);
+    return true;
+}
+
+bool SiteContainer::setScheduleKey(const UniqueID& id, int key) {
+    std::lock_guard<Mutex> lock(databaseMutex());
+    auto it = _active.find(id);
+    if (it == _active.end()) {
+        return false;
+    }
+    it->second->setScheduleKey(key);
+    return true;
+}
+
+void SiteContainer::setArchivabilityCheck(IArchivabilityCheck* check) {
+    _check.store(check);
+}
+
+std::optional<int> SiteContainer::askArchivability(int key) {
+    std::optional<RecordSite> site = snapshot(key);
+    if (!site) {
+        return std::nullopt;
+    }
+    IArchivabilityCheck* check = _check.load();
+    return check != nullptr ? check->notArchivableReason(*site) : RecordSite::Archivable;
+}
+
+void SiteContainer::applyArchivability(RecordSite& site, int reason) {
+    if (reason == RecordSite::Archivable) {
+        site.setNotArchivableReason(RecordSite::Archivable);
+        if (site.status() == RecordSite::NotArchivable) {
+            site.setStatusValue(RecordSite::Stopped);
+        }
+        return;
+    }
+    site.setArchiving(false);
+    site.setStatusValue(RecordSite::NotArchivable);
+    site.setNotArchivableReason(reason);
+}
+
+bool SiteContainer::isArchivable(int key) {
+    std::optional<int> reason = askArchivability(key);
+    if (!reason) {
+        return false;
+    }
+    return modify(key, [&](RecordSite& site) { applyArchivability(site, *reason); }) &&
+           *reason == RecordSite::Archivable;
+}
+
+bool SiteContainer::setStatus(int key, int status) {
+    if (!isArchivable(key)) {
+        return false;
+    }
+    return modify(key, [&](RecordSite& site) {
+        site.setStatusValue(status);
+        bool moving = status == RecordSite::Connecting || status == RecordSite::Archiving;
+        site.setSpeedClass(moving ? 3 : 0);
+    });
+}
+
+bool SiteContainer::save(int key) {
+    isArchivable(key);
+    std::lock_guard<Mutex> lock(databaseMutex());
+    RecordSite* site = findLocked(key);
+    if (site == nullptr) {
+        return false;
+    }
+    RecordSite columns = *site;
+    return update(columns);
+}
+
+bool SiteContainer::setArchiving(int key, bool archiving) {
+    return modify(key, [&](RecordSite& site) { site.setArchiving(archiving); }) && save(key);
+}
+
+bool SiteContainer::setRescheduled(int key, bool rescheduled) {
+    return modify(key,
+                  [&](RecordSite& site) {
+                      site.setRescheduled(rescheduled);
+                      if (!rescheduled) {
+                          site.setSchedule(RecordSite::NoSchedule);
+                      }
+                  }) &&
+           save(key);
+}
+
+bool SiteContainer::setSchedule(int key, int type, const DateTime& time) {
+    return modify(key,
+                  [&](RecordSite& site) {
+                      site.setSchedule(type);
+                      if (type == RecordSite::FromTime) {
+                          site.setTimeToStart(time);
+                      }
+                  }) &&
+           save(key);
+}
+
 void SiteContainer::createTable() {
     std::string sql = FormatableSQL(CREATE_SITES, tableName().c_str()).c_str();
     sql += CREATE_SITES_INDEX;

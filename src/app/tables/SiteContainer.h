@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/tables/IArchivabilityCheck.h"
 #include "app/tables/RecordSite.h"
 #include "base/thread/ISingleton.h"
 #include "database/AbstractDatabaseTable.h"
@@ -20,6 +24,11 @@
 // row stays in the table untouched. That is a row whose id is not a valid id, or one whose
 // id repeats another row's in other letter case (the row spelled in the id's own form,
 // else the first, is kept). A site read from a row keeps the row's id text for its writes.
+//
+// The run-time state of a site is kept through the operations by schedule key: before
+// every status change and every save the container asks its archivability check whether
+// the site can archive, and holds a site that cannot in status NotArchivable with the
+// reason (and its archiving flag cleared). Without a check every site counts as archivable.
 //
 // Thread use: the maps are guarded by the database mutex, the one lock of every table
 // statement, so a change and its row are always seen together and no order between two
@@ -65,6 +74,32 @@ public:
     // Marks the active site with the id of `site` deleted; its row stays.
     bool remove(const RecordSite& site);
 
+    // Operations by schedule key, on active sites. Each returns false for a key no active
+    // site holds.
+    RecordSite* find(int key);
+    // A copy of the site, taken under the lock, for readers on any thread.
+    std::optional<RecordSite> snapshot(int key);
+    std::vector<RecordSite> snapshots();
+    // Changes the site's run-time state (or columns, without saving) under the lock.
+    bool modify(int key, const std::function<void(RecordSite&)>& change);
+    // Gives the site with `id` its schedule key.
+    bool setScheduleKey(const UniqueID& id, int key);
+    // Re-checks archivability, then writes the site's columns.
+    bool save(int key);
+    bool setArchiving(int key, bool archiving);
+    // Clearing the pending start point also clears the start type.
+    bool setRescheduled(int key, bool rescheduled);
+    // The start type; type FromTime also stores `time`.
+    bool setSchedule(int key, int type, const DateTime& time);
+    // Runs the archivability check and applies its outcome: an archivable site loses its
+    // reason and leaves status NotArchivable for Stopped; one that is not is held there.
+    bool isArchivable(int key);
+    // Takes `status` when the site is archivable; the speed class shown becomes 3 while
+    // connecting or archiving, else 0. False when the site is not archivable.
+    bool setStatus(int key, int status);
+    // Not owned; null for none.
+    void setArchivabilityCheck(IArchivabilityCheck* check);
+
     using AbstractDatabaseTable::addListener;
     using AbstractDatabaseTable::removeListener;
     using AbstractDatabaseTable::rowCount;
@@ -87,6 +122,11 @@ private:
     std::string statement(const char* verb, const RecordSite& site, bool deleted) const;
     void forgetPurgedSites();
     void leaveOut(const std::string& idText, const std::string& name, const char* reason);
+    RecordSite* findLocked(int key);
+    // The check's verdict for the site with `key`, asked without the lock; nullopt when no
+    // active site has the key.
+    std::optional<int> askArchivability(int key);
+    static void applyArchivability(RecordSite& site, int reason);
 
     std::map<UniqueID, std::unique_ptr<RecordSite>, IdLess> _all;
     std::map<UniqueID, RecordSite*, IdLess> _active;
@@ -96,4 +136,5 @@ private:
     std::vector<LeftOutRow> _leftOut;
     // Ids of deleted sites whose rows makeRoom removed in the transaction under way.
     std::vector<std::string> _purged;
+    std::atomic<IArchivabilityCheck*> _check{nullptr};
 };

@@ -48,6 +48,16 @@ std::filesystem::path DataDirectory::resolve(const std::string& chosen) {
     return homeFolder() / ".local" / "share" / "quillfen";
 }
 
+std::filesystem::path DataDirectory::storageFolder(const std::string& chosen) {
+    if (!chosen.empty()) {
+        return chosen;
+    }
+    const char* documents = std::getenv("XDG_DOCUMENTS_DIR");
+    std::filesystem::path folder =
+        documents != nullptr && documents[0] == '/' ? std::filesystem::path(documents) : homeFolder() / "Documents";
+    return folder / "OLVIK Quill Fen Storages";
+}
+
 void DataDirectory::prepare(const std::filesystem::path& dir) {
     std::filesystem::path partial;
     for (const std::filesystem::path& part : dir) {

@@ -23,6 +23,17 @@ public:
     // (ENOTDIR, EACCES, EROFS, ...) when it cannot.
     static void prepare(const std::filesystem::path& dir);
 
+    // Where new storage groups go: `chosen` when it is not empty, otherwise the folder
+    // "OLVIK Quill Fen Storages" in the user's documents folder ($XDG_DOCUMENTS_DIR when it
+    // is absolute, else $HOME/Documents).
+    static std::filesystem::path storageFolder(const std::string& chosen = "");
+
+    // The files of a running station inside its data directory: the lock that makes it the
+    // only one, the note of where it listens, and its access token.
+    static constexpr const char* LOCK_FILE = "station.lock";
+    static constexpr const char* STATE_FILE = "station.json";
+    static constexpr const char* TOKEN_FILE = "token";
+
     // The path of app.db inside `dir`.
     static std::filesystem::path databasePath(const std::filesystem::path& dir);
 };
