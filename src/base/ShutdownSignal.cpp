@@ -19,6 +19,10 @@ sigset_t signals() {
 }  // namespace
 
 void block() {
+    // A shell starts background commands with SIGINT ignored, and an ignored signal is
+    // dropped instead of waiting for sigwait: take the default back first.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
     sigset_t set = signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A client that goes away mid-answer must not end the station.
