@@ -161,6 +161,9 @@ bool StationServer::body(const httplib::Request& request, httplib::Response& res
         return true;
     }
     out = nlohmann::json::parse(request.body, nullptr, false);
+    if (out.is_null()) {
+        out = nlohmann::json::object();
+    }
     if (out.is_discarded() || !out.is_object()) {
         refuse(response, 400, "The request body is no JSON object.");
         return false;
