@@ -308,16 +308,16 @@ void ArchivingSchedule::connectCommand() {
         std::lock_guard<std::mutex> lock(_mutex);
         settings = _settings;
     }
-    bool issued = false;
+    bool requested = false;
     std::string text;
     try {
-        issued = _client.connect(settings.address, settings.port, settings.user, settings.password);
+        requested = _client.connect(settings.address, settings.port, settings.user, settings.password);
     } catch (const Exception& e) {
         text = e.describe();
     } catch (const std::exception& e) {
         text = e.what();
     }
-    if (issued) {
+    if (requested) {
         return;
     }
     {
