@@ -17,6 +17,10 @@ ConnectionSettings connectionOf(const IArchivingScheduler::SiteSettings& setting
 
 void SchedulerAdapter::initialise(ScheduleListener* listener, int chunkSeconds) {
     scheduler().initialise(listener, chunkSeconds);
+    if (!_watching) {
+        _ends.start();
+        _watching = true;
+    }
 }
 
 int SchedulerAdapter::createSchedule(const UniqueID& siteID, const SiteSettings& settings, bool overwrite) {
@@ -25,6 +29,7 @@ int SchedulerAdapter::createSchedule(const UniqueID& siteID, const SiteSettings&
 
 void SchedulerAdapter::deleteSchedule(int key) {
     scheduler().deleteSchedule(key);
+    _ends.forget(key);
 }
 
 void SchedulerAdapter::startFromTime(int key, const DateTime& time) {
@@ -79,5 +84,10 @@ bool SchedulerAdapter::hasResumePoint(int key) {
 }
 
 void SchedulerAdapter::shutdown() {
+    if (_watching) {
+        _ends.stop();
+        _ends.join();
+        _watching = false;
+    }
     scheduler().shutdown();
 }

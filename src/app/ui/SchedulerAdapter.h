@@ -1,9 +1,10 @@
 #pragma once
 
 #include "app/ui/IArchivingScheduler.h"
+#include "app/ui/RecorderEndWatch.h"
 
 // The station's scheduler: the process-wide ArchivingScheduler behind the document's view
-// of it.
+// of it, with a watch on how far each connected recorder has recorded.
 class SchedulerAdapter : public IArchivingScheduler {
 public:
     void initialise(ScheduleListener* listener, int chunkSeconds) override;
@@ -21,5 +22,10 @@ public:
     int speedClass(int key) override;
     Interval recordingInterval(int key) override;
     bool hasResumePoint(int key) override;
+    std::optional<DateTime> recorderEnd(int key) override { return _ends.end(key); }
     void shutdown() override;
+
+private:
+    RecorderEndWatch _ends;
+    bool _watching = false;
 };
