@@ -77,7 +77,17 @@ std::string lastEventText(const nlohmann::json& site) {
     if (event["type"].get<int>() == 0) {
         return "-";
     }
-    return "event " + std::to_string(event["type"].get<int>()) + " (" + std::to_string(event["value"].get<int>()) + ")";
+    std::string text = event["logText"].get<std::string>();
+    if (text.empty()) {
+        text = "event " + std::to_string(event["type"].get<int>());
+    }
+    if (event["value"].get<int>() != 0) {
+        text += " (" + std::to_string(event["value"].get<int>()) + ")";
+    }
+    if (!event["text"].get<std::string>().empty()) {
+        text += " : " + event["text"].get<std::string>();
+    }
+    return text;
 }
 
 void printStatus(const nlohmann::json& sites) {
@@ -107,7 +117,7 @@ void printStatus(const nlohmann::json& sites) {
     table.print(stdout);
 }
 
-int report(const std::optional<nlohmann::json>& answer) {
+int report(const std::optional<nlohmann::json>& answer, const char* done = nullptr) {
     if (!answer) {
         return 1;
     }
@@ -118,7 +128,8 @@ int report(const std::optional<nlohmann::json>& answer) {
     }
     if (answer->contains("site") && (*answer)["site"].is_object()) {
         const nlohmann::json& site = (*answer)["site"];
-        std::printf("%s: %s\n", TextTable::printable(site["name"].get<std::string>()).c_str(),
+        std::printf("%s: %s%s\n", TextTable::printable(site["name"].get<std::string>()).c_str(),
+                    done != nullptr ? done : "",
                     TextTable::printable(site["statusText"].get<std::string>()).c_str());
     }
     return 0;
@@ -164,7 +175,7 @@ int addSite(const std::string& dataDir, const AddOptions& options) {
     }
     body["password"] = *password;
     std::optional<nlohmann::json> answer = client.post("/api/sites", body);
-    return report(answer);
+    return report(answer, "added, ");
 }
 
 int site(const std::string& dataDir, const SiteOptions& options) {

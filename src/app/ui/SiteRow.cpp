@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/tables/SystemLogCode.h"
 #include "base/TextOf.h"
 
 namespace SiteRow {
@@ -86,7 +87,12 @@ nlohmann::json json(const RecordSite& site, const CQuillfenDoc::Progress& progre
         {"speedText", speedText(site.speedClass())},
         {"lastArchived", site.lastArchivedTime().isValid() ? textOf(site.lastArchivedTime()) : ""},
         {"period", intervalText(period)},
-        {"lastEvent", {{"type", event.type}, {"value", event.value}, {"text", event.text}, {"code", event.logCode}}},
+        {"lastEvent",
+         {{"type", event.type},
+          {"value", event.value},
+          {"text", event.text},
+          {"code", event.logCode},
+          {"logText", SystemLogCode::text(event.logCode)}}},
         {"archiving", site.archiving()},
         {"rescheduled", site.rescheduled()},
         {"schedule", site.schedule()},
