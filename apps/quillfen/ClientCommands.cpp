@@ -257,7 +257,16 @@ int startAll(const std::string& dataDir) {
     return answer ? 0 : 1;
 }
 
-int stopAll(const std::string& dataDir) {
+int stopAll(const std::string& dataDir, bool yes) {
+    // Asked on a terminal, as the station's own window asks; scripts say --yes or pipe.
+    if (!yes && ::isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "Do you want to stop all archiving schedules? [y/N] ");
+        std::string answer;
+        std::getline(std::cin, answer);
+        if (answer != "y" && answer != "Y" && answer != "yes" && answer != "Yes") {
+            return 1;
+        }
+    }
     StationClient client;
     if (!client.connect(dataDir)) {
         return 1;

@@ -50,7 +50,8 @@ struct SiteOptions {
 int addSite(const std::string& dataDir, const AddOptions& options);
 int site(const std::string& dataDir, const SiteOptions& options);
 int startAll(const std::string& dataDir);
-int stopAll(const std::string& dataDir);
+// On a terminal it first asks whether to stop all, unless `yes`.
+int stopAll(const std::string& dataDir, bool yes);
 int status(const std::string& dataDir, bool json, bool watch);
 
 }  // namespace ClientCommands

@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
 
     CLI::App* startAll = app.add_subcommand("start-all", "Start every site that is not archiving");
     CLI::App* stopAll = app.add_subcommand("stop-all", "Stop every site that is archiving");
+    bool stopAllYes = false;
+    stopAll->add_flag("--yes", stopAllYes, "Do not ask on a terminal");
     bool statusJson = false;
     bool statusWatch = false;
     CLI::App* status = app.add_subcommand("status", "Show every site: status, usage, speed, period, lag");
@@ -134,7 +136,7 @@ int main(int argc, char** argv) {
         return ClientCommands::startAll(dataDir);
     }
     if (stopAll->parsed()) {
-        return ClientCommands::stopAll(dataDir);
+        return ClientCommands::stopAll(dataDir, stopAllYes);
     }
     if (status->parsed()) {
         return ClientCommands::status(dataDir, statusJson, statusWatch);

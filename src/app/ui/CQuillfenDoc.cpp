@@ -122,6 +122,7 @@ void CQuillfenDoc::close() {
     _opened = false;
     if (_runsActionLoop) {
         _actionLoop.stop();
+        _actionLoop.join();
     }
     std::map<int, std::unique_ptr<ScheduledArchive>> timers;
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -129,7 +130,7 @@ private:
     ActionLoop _actionLoop;
     bool _runsActionLoop = false;
     bool _opened = false;
-    bool _initialised = false;
+    std::atomic<bool> _initialised{false};
     // Guarded by _timerMutex; ScheduledArchives are owned here.
     Mutex _timerMutex;
     std::map<int, std::unique_ptr<ScheduledArchive>> _timers;
