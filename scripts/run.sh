@@ -40,7 +40,10 @@ if [ -z "$port" ]; then
 fi
 
 # Two hours of recording on two cameras with audio, events and text-in, in twelve slices.
-"$sim" --listen "127.0.0.1:$port" --user "$user" --password "$password" \
+# The recorder and the station run in sessions of their own, so that Ctrl-C reaches only
+# this script, which stops the station first: a recorder gone before the station would end
+# the site's run with "Disconnected" and it would not resume next time.
+setsid "$sim" --listen "127.0.0.1:$port" --user "$user" --password "$password" \
   --channels 2 --slices 12 --slice-seconds 600 --gap-seconds 60 \
   --min-key-frame-size 20000 --max-key-frame-size 60000 >"$demo/recorder-sim.out" 2>&1 &
 sim_pid=$!
@@ -69,7 +72,7 @@ if ! grep -q '^listening on ' "$demo/recorder-sim.out"; then
 fi
 echo "Simulated recorder listening on 127.0.0.1:$port"
 
-"$quillfen" run --data-dir "$data" --storage-dir "$storages" 2>"$demo/station.log" >"$demo/station.out" &
+setsid "$quillfen" run --data-dir "$data" --storage-dir "$storages" 2>"$demo/station.log" >"$demo/station.out" &
 station_pid=$!
 for _ in $(seq 1 100); do
   grep -q '^listening on ' "$demo/station.out" 2>/dev/null && break

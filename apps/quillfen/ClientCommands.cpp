@@ -283,11 +283,18 @@ int status(const std::string& dataDir, bool json, bool watch) {
     if (!client.connect(dataDir)) {
         return 1;
     }
+    bool first = true;
     for (;;) {
         std::optional<nlohmann::json> answer = client.get("/api/sites");
         if (!answer) {
+            if (watch && !first) {
+                std::printf("The station has stopped.\n");
+                return 0;
+            }
             return 1;
         }
+        first = false;
+        client.setQuiet(watch);
         if (watch && !json) {
             std::printf("\033[H\033[2J");
         }

@@ -64,6 +64,9 @@ std::optional<nlohmann::json> StationClient::send(const std::string& method, con
     httplib::Result result = method == "GET" ? client.Get(path, headers)
                                              : client.Post(path, headers, body->dump(), "application/json");
     if (!result) {
+        if (_quiet) {
+            return std::nullopt;
+        }
         error("the station on 127.0.0.1:" + std::to_string(_port) + " does not answer (" +
               httplib::to_string(result.error()) + "); is it running?");
         return std::nullopt;

@@ -22,6 +22,8 @@ public:
     // The key of the active site named `name` (or with that id); none after the error line
     // when no site or several have it.
     std::optional<int> findSite(const std::string& name);
+    // Without error lines for a station that does not answer (a watch that outlives it).
+    void setQuiet(bool quiet) { _quiet = quiet; }
 
 private:
     std::optional<nlohmann::json> send(const std::string& method, const std::string& path, const nlohmann::json* body);
@@ -29,4 +31,5 @@ private:
     std::string _host = "127.0.0.1";
     int _port = 0;
     std::string _token;
+    bool _quiet = false;
 };
