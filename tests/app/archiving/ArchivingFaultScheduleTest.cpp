@@ -96,7 +96,7 @@ TEST(ArchivingScheduleFaults, AStalledRecorderIsDroppedWith312AndArchivingResume
     config.stallAfterFrames = 18000;  // every connection stalls after 18000 frames
     ScheduledSite site(config, 2, 160);
     ASSERT_TRUE(site.loaded);
-    ClockPump pump(site.clock);
+    ClockPump pump(site.clock, 1, 20);  // the dead time of 240 s passes in five seconds
     ArchivingScheduler::instance().start(site.key, true);
     ASSERT_TRUE(site.waitCaughtUp(180)) << site.describe();
 

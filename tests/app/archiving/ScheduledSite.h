@@ -124,7 +124,7 @@ private:
 // that a recorder answering within a second of real time is never late on the clock.
 class ClockPump {
 public:
-    explicit ClockPump(ManualClock& clock, int secondsPerStep = 1, int stepMs = 20)
+    explicit ClockPump(ManualClock& clock, int secondsPerStep = 1, int stepMs = 50)
         : _thread([this, &clock, secondsPerStep, stepMs] {
               while (!_stop.load()) {
                   std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
@@ -323,6 +323,7 @@ struct ScheduledSite {
     uint64_t archived() { return schedule()->archivedFrames(); }
     // The schedule's state and what it reported, for failure messages.
     std::string describe() {
+        if (!schedule()) return "no schedule";
         ScheduleLog::Counts c = log.counts(key);
         std::string text = std::to_string(archived()) + " frames, state " + std::to_string(schedule()->state()) +
                            ", last time " + textOf(schedule()->lastTime()) + ", " + std::to_string(c.connected) +
