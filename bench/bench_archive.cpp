@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@
 #include "network/protocol/playback/PlaybackWire.h"
 #include "storage/MediaElement.h"
 #include "storage/Recorder.h"
+#include "storage/aio/AIOContext.h"
 
 namespace {
 
@@ -47,6 +49,25 @@ constexpr uint32_t WriteSize = 524288;
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
+
+// CPU seconds the process has used so far (every thread, user and system).
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+// What one run cost besides its wall time: CPU seconds of the process and storage barriers.
+struct Cost {
+    double cpu = 0;
+    uint64_t barriers = 0;
+};
+
+struct CostMeter {
+    double cpu0 = cpuSeconds();
+    uint64_t barriers0 = AIOContext::instance().barrierCount();
+    Cost stop() const { return Cost{cpuSeconds() - cpu0, AIOContext::instance().barrierCount() - barriers0}; }
+};
 
 // 16 video channels at 25 fps, a key frame a second of 8 to 12 KB and 600 to 1000 bytes in
 // between, one audio channel: about 3.8 Mbit/s.
@@ -128,7 +149,8 @@ long peakResidentKiB() {
 }
 
 // End to end: from the start command until the schedule has written the last frame.
-Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t frameCount, uint64_t storageBytes) {
+Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t frameCount, uint64_t storageBytes,
+                            Cost& cost) {
     UniqueID site;
     std::string groupPath = makeGroup(dir, site, storageBytes);
     ArchivingScheduler& scheduler = ArchivingScheduler::instance();
@@ -140,6 +162,7 @@ Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t f
         std::exit(1);
     }
     std::shared_ptr<ArchivingSchedule> schedule = scheduler.schedule(key);
+    CostMeter meter;
     auto t0 = Clock::now();
     scheduler.start(key, true);
     auto deadline = t0 + std::chrono::seconds(600);
@@ -147,6 +170,7 @@ Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t f
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     auto t1 = Clock::now();
+    cost = meter.stop();
     if (schedule->archivedFrames() < frameCount) {
         std::fprintf(stderr, "bench_archive: archived %llu of %llu frames\n",
                      static_cast<unsigned long long>(schedule->archivedFrames()),
@@ -160,7 +184,7 @@ Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t f
 }
 
 // (a): the frames through the Recorder into the same kind of group, from memory.
-Clock::duration runRecorder(const std::string& dir, std::vector<Frame>& frames, uint64_t storageBytes) {
+Clock::duration runRecorder(const std::string& dir, std::vector<Frame>& frames, uint64_t storageBytes, Cost& cost) {
     UniqueID site;
     std::string groupPath = makeGroup(dir, site, storageBytes);
     StorageGroupContext context(site);
@@ -170,9 +194,11 @@ Clock::duration runRecorder(const std::string& dir, std::vector<Frame>& frames, 
     }
     Recorder recorder;
     recorder.attach(&context.group(), 0, false);
+    CostMeter meter;
     auto t0 = Clock::now();
     for (Frame& frame : frames) recorder.write(frame.element);
     auto t1 = Clock::now();
+    cost = meter.stop();
     recorder.detach();
     context.group().closeGroup(true);
     context.unload();
@@ -192,7 +218,8 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
 
 // (b): the frame packets over one loopback connection into an O_DIRECT file, from the
 // first byte sent until the last is written and synced.
-Clock::duration runPlainTcp(const std::string& dir, const SyntheticRecording& recording, uint64_t& received) {
+Clock::duration runPlainTcp(const std::string& dir, const SyntheticRecording& recording, uint64_t& received,
+                            Cost& cost) {
     std::filesystem::create_directories(dir);
     std::string path = dir + "/plain.bin";
     int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_DIRECT | O_CLOEXEC, 0600);
@@ -215,6 +242,7 @@ Clock::duration runPlainTcp(const std::string& dir, const SyntheticRecording& re
     }
     received = 0;
     Clock::time_point end;
+    CostMeter meter;
     auto start = Clock::now();
     std::thread reading([&] {
         size_t filled = 0;
@@ -244,6 +272,8 @@ Clock::duration runPlainTcp(const std::string& dir, const SyntheticRecording& re
     }
     ::shutdown(sender, SHUT_WR);
     reading.join();
+    cost = meter.stop();
+    cost.barriers = 1;
     ::close(sender);
     ::close(receiver);
     ::close(file);
@@ -278,11 +308,23 @@ int main(int argc, char** argv) {
     Clock::duration endToEnd = Clock::duration::max(), direct = Clock::duration::max(),
                     plain = Clock::duration::max();
     uint64_t plainBytes = 0;
+    Cost endToEndCost, directCost, plainCost;
+    // Keeps the cost of the best round of a side.
+    auto best = [](Clock::duration& bestTime, Cost& bestCost, Clock::duration time, const Cost& cost) {
+        if (time < bestTime) {
+            bestTime = time;
+            bestCost = cost;
+        }
+    };
     for (int round = 0; round < rounds; ++round) {
         std::string dir = dirTemplate + "/round" + std::to_string(round);
-        endToEnd = std::min(endToEnd, runEndToEnd(dir + "e", sim, frames.size(), storageBytes));
-        direct = std::min(direct, runRecorder(dir + "a", frames, storageBytes));
-        plain = std::min(plain, runPlainTcp(dir + "b", recording, plainBytes));
+        Cost cost;
+        Clock::duration t = runEndToEnd(dir + "e", sim, frames.size(), storageBytes, cost);
+        best(endToEnd, endToEndCost, t, cost);
+        t = runRecorder(dir + "a", frames, storageBytes, cost);
+        best(direct, directCost, t, cost);
+        t = runPlainTcp(dir + "b", recording, plainBytes, cost);
+        best(plain, plainCost, t, cost);
     }
     sim.stop();
     std::filesystem::remove_all(dirTemplate);
@@ -292,13 +334,14 @@ int main(int argc, char** argv) {
     std::printf("bench_archive: 16 video channels + audio at 25 fps, %.2f Mbit/s, %d s recorded, %zu frames, "
                 "%.1f MiB of frames (header and payload), best of %d rounds\n",
                 mib * 8.0 * 1.048576 / recordedSeconds, recordedSeconds, frames.size(), mib, rounds);
-    auto report = [&](const char* name, Clock::duration d, double size) {
+    auto report = [&](const char* name, Clock::duration d, double size, const Cost& cost) {
         double s = seconds(d);
-        std::printf("%-44s %8.1f MiB/s %8.1f recorded s per s\n", name, size / s, recordedSeconds / s);
+        std::printf("%-44s %7.1f MiB/s %7.1f recorded s per s  %5.2f s wall %5.2f s CPU %6.2f barriers/MiB\n", name,
+                    size / s, recordedSeconds / s, s, cost.cpu, cost.barriers / size);
     };
-    report("end to end: recorder-sim -> schedule -> group", endToEnd, mib);
-    report("(a) Recorder into a group, from memory", direct, mib);
-    report("(b) plain TCP receive into an O_DIRECT file", plain, plainMib);
+    report("end to end: recorder-sim -> schedule -> group", endToEnd, mib, endToEndCost);
+    report("(a) Recorder into a group, from memory", direct, mib, directCost);
+    report("(b) plain TCP receive into an O_DIRECT file", plain, plainMib, plainCost);
     std::printf("end to end / (a): %.3f\n", seconds(direct) / seconds(endToEnd));
     std::printf("peak resident size: %ld MiB\n", peakResidentKiB() / 1024);
     std::printf("ratio: %.3f\n", (mib / seconds(endToEnd)) / (plainMib / seconds(plain)));
