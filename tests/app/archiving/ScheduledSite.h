@@ -316,7 +316,7 @@ struct ScheduledSite {
                     stableSince = std::chrono::steady_clock::now();
                     return false;
                 }
-                return std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(700);
+                return std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(1500);
             },
             seconds);
     }
