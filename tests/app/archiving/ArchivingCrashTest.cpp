@@ -115,7 +115,7 @@ int archive(const std::string& groupPath, const UniqueID& site, uint16_t port, c
 
 int killCount() {
     const char* value = std::getenv("QUILLFEN_ARCHIVE_KILLS");
-    return value != nullptr ? std::max(1, std::atoi(value)) : (longTests() ? 100 : 20);
+    return value != nullptr ? std::max(1, std::atoi(value)) : (fullSize() ? 100 : 20);
 }
 
 }  // namespace

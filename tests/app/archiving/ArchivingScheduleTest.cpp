@@ -37,17 +37,17 @@ SyntheticRecordingOptions surveillance(int slices, int sliceSeconds, uint64_t se
 }  // namespace
 
 TEST(ArchivingSchedule, FromFirstIntoAGroupOfTwoStoragesArchivesEveryFrameOnceWithItsEvents) {
-    // Two hours of recorded time with QUILLFEN_LONG_TESTS, eight minutes otherwise; chunks of
+    // Two hours of recorded time with QUILLFEN_ARCHIVE_FULL, eight minutes otherwise; chunks of
     // 97 s so that their boundaries fall inside seconds all along. The archive fills the
     // first storage and goes on in the second.
-    int sliceSeconds = longTests() ? 2400 : 160;
+    int sliceSeconds = fullSize() ? 2400 : 160;
     SyntheticRecordingOptions options = surveillance(3, sliceSeconds);
-    ScheduledSite site(configFor(options), 2, longTests() ? 7000 : 420, {}, 97);
+    ScheduledSite site(configFor(options), 2, fullSize() ? 7000 : 420, {}, 97);
     ASSERT_TRUE(site.loaded);
     ClockPump pump(site.clock, 1, 50);
     std::vector<FrameKey> expected = expectedFromFirstKey(site.recording().cursorAtFirst(BitMask32(0xFFFFFFFFu)));
     ArchivingScheduler::instance().start(site.key, true);
-    ASSERT_TRUE(site.waitCaughtUp(longTests() ? 3600 : 240)) << site.describe() << " of " << expected.size();
+    ASSERT_TRUE(site.waitCaughtUp(fullSize() ? 3600 : 240)) << site.describe() << " of " << expected.size();
     Interval interval;
     size_t storages = 0;
     ArchiveContents archive = site.finish(&interval, &storages);

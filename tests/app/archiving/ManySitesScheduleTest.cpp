@@ -22,7 +22,7 @@ SyntheticRecordingOptions smallSite(uint64_t seed) {
     o.maxKeyFrameSize = 2000;
     o.audioFrameSize = 16;
     o.sliceCount = 2;
-    o.sliceSeconds = longTests() ? 600 : 40;
+    o.sliceSeconds = fullSize() ? 600 : 40;
     o.gapSeconds = 20;
     o.clockBackSlice = -1;
     o.eventEverySeconds = 9;
@@ -69,7 +69,7 @@ TEST(ArchivingScheduler, AHundredSchedulesOnTenRecordersArchiveAtOnceWithoutLosi
     for (size_t i = 0; i < sites.size(); ++i) {
         Site& site = sites[i];
         site.recorder = static_cast<int>(i) % Recorders;
-        site.groupPath = makeGroupOnDisk(dir, site.id, 1, longTests() ? 200 : 40, "site " + std::to_string(i), 16384);
+        site.groupPath = makeGroupOnDisk(dir, site.id, 1, fullSize() ? 200 : 40, "site " + std::to_string(i), 16384);
         ConnectionSettings settings;
         settings.address = recorders[site.recorder]->sim.host();
         settings.port = recorders[site.recorder]->sim.port();
@@ -96,7 +96,7 @@ TEST(ArchivingScheduler, AHundredSchedulesOnTenRecordersArchiveAtOnceWithoutLosi
                 if (!caughtUp(site)) return false;
             return true;
         },
-        longTests() ? 1800 : 300);
+        fullSize() ? 1800 : 300);
     size_t behind = 0;
     for (const Site& site : sites) behind += caughtUp(site) ? 0 : 1;
     ASSERT_TRUE(done) << behind << " schedules behind";

@@ -32,9 +32,9 @@
 #include "base/Clock.h"
 #include "database/DataWarehouse.h"
 
-// A size switch for the long variants: QUILLFEN_LONG_TESTS=1 runs them at full size.
-inline bool longTests() {
-    const char* value = std::getenv("QUILLFEN_LONG_TESTS");
+// A size switch for the long variants: QUILLFEN_ARCHIVE_FULL=1 runs them at full size.
+inline bool fullSize() {
+    const char* value = std::getenv("QUILLFEN_ARCHIVE_FULL");
     return value != nullptr && value[0] != '\0' && value[0] != '0';
 }
 
