@@ -126,25 +126,25 @@ TEST(ArchivingScheduleFaults, ReconnectionWaitsGrowFromOneSecondAndLostConnectio
     ConnectionSettings settings = site.settings();
     settings.port = silent.port;
     ArchivingScheduler::instance().updateSite(site.key, settings);
-    ClockPump pump(site.clock, 1, 50);
+    ClockPump pump(site.clock, 1, 100);
     ArchivingScheduler::instance().start(site.key, true);
     bool waited =
-        site.log.waitFor([&](ScheduleLog& l) { return l.counts(site.key).connectingAt.size() >= 9; }, 120);
+        site.log.waitFor([&](ScheduleLog& l) { return l.counts(site.key).connectingAt.size() >= 8; }, 120);
     ScheduleLog::Counts c = site.log.counts(site.key);
     ArchivingScheduler::instance().shutdown();
     SessionAliveChecker::setTimings(SessionAliveChecker::Timings());
     ASSERT_TRUE(waited) << site.describe();
 
     // Each wait from a lost connection to the next attempt, on the clock: 1, 2, 4, ... s
-    // (an action runs at the loop's next round, a few clock seconds late at most).
+    // (an action runs at the loop's next round: late by what the clock moved meanwhile).
     int expectedWait = 1;
     for (size_t i = 0; i + 1 < c.connectingAt.size() && i < c.disconnectedAt.size(); ++i) {
         int wait = c.connectingAt[i + 1].secondsSince(c.disconnectedAt[i]);
         EXPECT_GE(wait, expectedWait) << "wait " << i;
-        EXPECT_LE(wait, expectedWait + 4) << "wait " << i;
+        EXPECT_LE(wait, expectedWait + 8) << "wait " << i;
         expectedWait *= 2;
     }
-    EXPECT_GE(expectedWait, 256);
+    EXPECT_GE(expectedWait, 128);
     for (int reason : c.disconnects) EXPECT_EQ(reason, DisconnectReason::NoAliveAnswer);
     EXPECT_EQ(c.failed, 0);
     EXPECT_TRUE(site.log.events(ArchivingEvent::Disconnected).empty());
