@@ -18,6 +18,8 @@ TSAN_TESTS=(
   tests/storage/pager/storage_pager_tests   # page cache
   tests/app/archiving/archiving_tests       # event manager, profiler
   tests/app/archiving/archiving_client_tests  # archiving client on three threads
+  tests/app/archiving/archiving_schedule_tests  # schedules and the scheduler on four
+  tests/app/archiving/archiving_crash_tests   # the archiving process killed and restarted
 )
 targets=()
 for test in "${TSAN_TESTS[@]}"; do

@@ -27,11 +27,14 @@
 #include "app/group/StorageGroupContext.h"
 #include "app/group/StorageGroupFile.h"
 #include "app/group/StorageGroupNaming.h"
+#include "app/tables/SystemLogCode.h"
+#include "app/tables/SystemLogger.h"
 #include "base/Clock.h"
+#include "database/DataWarehouse.h"
 
-// A size switch for the long variants: QUILLFEN_LONG_TESTS=1 runs them at full size.
-inline bool longTests() {
-    const char* value = std::getenv("QUILLFEN_LONG_TESTS");
+// A size switch for the long variants: QUILLFEN_ARCHIVE_FULL=1 runs them at full size.
+inline bool fullSize() {
+    const char* value = std::getenv("QUILLFEN_ARCHIVE_FULL");
     return value != nullptr && value[0] != '\0' && value[0] != '0';
 }
 
@@ -61,11 +64,24 @@ public:
         int stopped = 0;
         int failed = 0;
         std::vector<int> disconnects;
+        // On the process clock.
+        std::vector<DateTime> connectingAt;
+        std::vector<DateTime> disconnectedAt;
     };
 
-    void scheduleConnecting(int key) override { note([&] { ++_counts[key].connecting; }); }
+    void scheduleConnecting(int key) override {
+        note([&] {
+            ++_counts[key].connecting;
+            _counts[key].connectingAt.push_back(Clock::current().now());
+        });
+    }
     void scheduleConnected(int key) override { note([&] { ++_counts[key].connected; }); }
-    void scheduleDisconnected(int key, int reason) override { note([&] { _counts[key].disconnects.push_back(reason); }); }
+    void scheduleDisconnected(int key, int reason) override {
+        note([&] {
+            _counts[key].disconnects.push_back(reason);
+            _counts[key].disconnectedAt.push_back(Clock::current().now());
+        });
+    }
     void scheduleArchiving(int key) override { note([&] { ++_counts[key].archiving; }); }
     void scheduleStopped(int key) override { note([&] { ++_counts[key].stopped; }); }
     void scheduleFailed(int key) override { note([&] { ++_counts[key].failed; }); }
@@ -108,7 +124,7 @@ private:
 // that a recorder answering within a second of real time is never late on the clock.
 class ClockPump {
 public:
-    explicit ClockPump(ManualClock& clock, int secondsPerStep = 1, int stepMs = 20)
+    explicit ClockPump(ManualClock& clock, int secondsPerStep = 1, int stepMs = 50)
         : _thread([this, &clock, secondsPerStep, stepMs] {
               while (!_stop.load()) {
                   std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
@@ -237,10 +253,16 @@ inline std::vector<FrameKey> expectedFromFirstKey(FrameCursor cursor) {
 // on disk, on a manual clock. The scheduler is initialised here and shut down when the
 // site goes.
 struct ScheduledSite {
-    ScheduledSite(PlaybackServiceConfig config, int storages, uint32_t pages, RecorderSimConfig simConfig = {},
+    ScheduledSite(const PlaybackServiceConfig& serviceConfig, int storages, uint32_t pages,
+                  const RecorderSimConfig& recorderConfig = {},
                   int chunkSeconds = 600, uint32_t pageSize = 16384)
-        : clock(DateTime(2026, 6, 1, 12, 0, 0)), recorder(std::move(config), std::move(simConfig)) {
+        : clock(DateTime(2026, 6, 1, 12, 0, 0)),
+          config(serviceConfig),
+          simConfig(recorderConfig),
+          recorder(std::make_unique<SimRecorder>(serviceConfig, recorderConfig)) {
         groupPath = makeGroupOnDisk(dir, site, storages, pages, "site", pageSize);
+        DataWarehouse::instance().open(dir.file("app.db"), 1000);
+        SystemLogger::instance().open();
         EventManager::instance().enable();
         EventManager::instance().addListener(&log);
         ArchivingScheduler::instance().initialise(&log, chunkSeconds);
@@ -251,20 +273,57 @@ struct ScheduledSite {
         ArchivingScheduler::instance().shutdown();
         EventManager::instance().removeListener(&log);
         EventManager::instance().disable();
+        DataWarehouse::instance().close();
     }
+    // The codes of the system-log entries written for the site, oldest first.
+    std::vector<int> logCodes() {
+        std::vector<int> codes;
+        for (const SystemLog& entry : SystemLogger::instance().entries()) {
+            if (entry.owner().equals(site)) codes.push_back(entry.code());
+        }
+        return codes;
+    }
+    // Resumes a schedule that ended (as the user would) and waits until it is archiving again.
+    void resume() { ArchivingScheduler::instance().resume(key); }
     ConnectionSettings settings() {
         ConnectionSettings s;
-        s.address = recorder.sim.host();
-        s.port = recorder.sim.port();
+        s.address = recorder->sim.host();
+        s.port = recorder->sim.port();
         s.user = "admin";
         s.password = "admin";
         return s;
     }
     std::shared_ptr<ArchivingSchedule> schedule() { return ArchivingScheduler::instance().schedule(key); }
-    const SyntheticRecording& recording() { return recorder.service.recording(); }
+    const SyntheticRecording& recording() { return recorder->service.recording(); }
+    // The recorder goes down (every connection drops) and comes back on the same port.
+    void restartRecorder() {
+        RecorderSimConfig again = simConfig;
+        again.port = recorder->sim.port();
+        recorder.reset();
+        recorder = std::make_unique<SimRecorder>(config, again);
+    }
+    // Until the last recorded second is archived and nothing more arrives for a while.
+    bool waitCaughtUp(int seconds = 120) {
+        DateTime end = recording().recordingInterval().to();
+        uint64_t seen = ~uint64_t(0);
+        auto stableSince = std::chrono::steady_clock::now();
+        return log.waitFor(
+            [&](ScheduleLog&) {
+                if (!schedule()->lastTime().equals(end)) return false;
+                uint64_t now = archived();
+                if (now != seen) {
+                    seen = now;
+                    stableSince = std::chrono::steady_clock::now();
+                    return false;
+                }
+                return std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(1500);
+            },
+            seconds);
+    }
     uint64_t archived() { return schedule()->archivedFrames(); }
     // The schedule's state and what it reported, for failure messages.
     std::string describe() {
+        if (!schedule()) return "no schedule";
         ScheduleLog::Counts c = log.counts(key);
         std::string text = std::to_string(archived()) + " frames, state " + std::to_string(schedule()->state()) +
                            ", last time " + textOf(schedule()->lastTime()) + ", " + std::to_string(c.connected) +
@@ -303,10 +362,12 @@ struct ScheduledSite {
     }
 
     ManualClock clock;
+    PlaybackServiceConfig config;
+    RecorderSimConfig simConfig;
     TempDir dir;
     UniqueID site;
     std::string groupPath;
-    SimRecorder recorder;
+    std::unique_ptr<SimRecorder> recorder;
     ScheduleLog log;
     int key = -1;
     bool loaded = false;
