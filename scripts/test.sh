@@ -20,6 +20,7 @@ TSAN_TESTS=(
   tests/app/archiving/archiving_client_tests  # archiving client on three threads
   tests/app/archiving/archiving_schedule_tests  # schedules and the scheduler on four
   tests/app/archiving/archiving_crash_tests   # the archiving process killed and restarted
+  tests/app/ui/ui_tests                       # the document, its timers and the web API
 )
 targets=()
 for test in "${TSAN_TESTS[@]}"; do
