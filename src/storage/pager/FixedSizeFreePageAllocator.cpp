@@ -155,6 +155,12 @@ void FixedSizeFreePageAllocator::append(uint32_t page) {
     appendInterval(page, page);
 }
 
+void FixedSizeFreePageAllocator::restore(uint32_t page) {
+    if (isListed(page) && !consumable(page)) {
+        _list.add(page, page);
+    }
+}
+
 uint32_t FixedSizeFreePageAllocator::compact() {
     _list.sort();
     uint32_t count = _list.intervalCount();

@@ -35,6 +35,7 @@ public:
     void extract(uint32_t page) override;
     void appendInterval(uint32_t first, uint32_t last) override;
     void append(uint32_t page) override;
+    void restore(uint32_t page) override;
     uint32_t compact() override;
 
     const FreePageList& list() const { return _list; }

@@ -31,5 +31,8 @@ public:
     virtual void extract(uint32_t page) = 0;
     virtual void appendInterval(uint32_t first, uint32_t last) = 0;
     virtual void append(uint32_t page) = 0;
+    // A page taken from the in-memory list but never extracted from the on-disk list (it
+    // was freed again before it joined a track) goes back to the in-memory list only.
+    virtual void restore(uint32_t page) = 0;
     virtual uint32_t compact() = 0;
 };

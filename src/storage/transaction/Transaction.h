@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <cstdint>
 #include <vector>
 
 #include "storage/transaction/TransactionLog.h"
@@ -25,11 +26,16 @@ public:
 
 protected:
     void add(std::unique_ptr<TransactionLog> record) { _records.push_back(std::move(record)); }
-    // One record per interval of `freed`: a single page, or an interval.
+    // One record per interval of `freed`: a single page, or an interval. A page the free
+    // list on disk still lists (taken for a track but freed before it joined) gets no
+    // record: undoing an append of a page that was free all along would take it off the
+    // list for good. It goes back to the in-memory list once the change is committed.
     void addFreed(const FreePageList& freed);
     IJournaledStorage& storage() const { return _storage; }
+    void restoreStillListed();
 
 private:
     IJournaledStorage& _storage;
     std::vector<std::unique_ptr<TransactionLog>> _records;
+    std::vector<uint32_t> _stillListed;
 };
