@@ -686,6 +686,20 @@ void RecordingTable::rollback(uint32_t section, uint64_t after) {
         RecordingTableElement scratch;
         Track::rollback(after, scratch);
     }
+    resumeFromLastRecord(current);
+    if (currentSectionID() < std::max(current, section)) {
+        startSection(std::max(current, section));
+    }
+    RecordingTableElement reserved = reservedRecord();
+    logLine("RecordingTable::rollback : reserved rollbacked (%u, %u) %u %s", reserved.position().number,
+            reserved.position().offset, reserved.channelMask().value(), textOf(reserved.time()).c_str());
+}
+
+uint32_t RecordingTable::catchUpWithTimeline() {
+    return resumeFromLastRecord(currentSectionID());
+}
+
+uint32_t RecordingTable::resumeFromLastRecord(uint32_t sectionWhenEmpty) {
     {
         std::lock_guard<Mutex> lock(_mutex);
         _reserved = RecordingTableElement();
@@ -695,7 +709,7 @@ void RecordingTable::rollback(uint32_t section, uint64_t after) {
     PagePosition from;
     DateTime lastTime;
     if (last.isEmpty()) {
-        resetInternals(current);
+        resetInternals(sectionWhenEmpty);
     } else {
         std::lock_guard<Mutex> lock(_mutex);
         if (last.channelMask() == last.prevMask() && !last.isStop()) {
@@ -713,20 +727,15 @@ void RecordingTable::rollback(uint32_t section, uint64_t after) {
             static_cast<unsigned long long>(last.mediaID()), textOf(last.time()).c_str(), last.channelMask().value(),
             last.prevMask().value(), last.position().number, last.position().offset, last.prevPosition().number,
             last.prevPosition().offset);
-    replayTimelineFrom(from, lastTime);
-    if (currentSectionID() < std::max(current, section)) {
-        startSection(std::max(current, section));
-    }
-    RecordingTableElement reserved = reservedRecord();
-    logLine("RecordingTable::rollback : reserved rollbacked (%u, %u) %u %s", reserved.position().number,
-            reserved.position().offset, reserved.channelMask().value(), textOf(reserved.time()).c_str());
+    return replayTimelineFrom(from, lastTime);
 }
 
-void RecordingTable::replayTimelineFrom(const PagePosition& position, const DateTime& after) {
+uint32_t RecordingTable::replayTimelineFrom(const PagePosition& position, const DateTime& after) {
     auto* timeline = dynamic_cast<Timeline*>(storage()->track(PageType::Timeline));
     if (timeline == nullptr || !storage()->hasTrack(PageType::Timeline)) {
-        return;
+        return 0;
     }
+    uint32_t fed = 0;
     Page page(storage()->superBlock(), storage()->pageCache());
     TimelineElement entry;
     PagePosition at = position;
@@ -746,6 +755,8 @@ void RecordingTable::replayTimelineFrom(const PagePosition& position, const Date
         }
         if (entry.mediaType() == 0) {
             update(entry, at);
+            ++fed;
         }
     }
+    return fed;
 }

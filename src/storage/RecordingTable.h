@@ -90,6 +90,10 @@ public:
     // new last record, so the reserved state matches what the timeline holds.
     void rollback(uint32_t section, uint64_t after);
 
+    // Feeds the video entries the timeline holds after the table's last record, as a
+    // crash may have kept them from the table; returns how many were fed.
+    uint32_t catchUpWithTimeline();
+
     // For diagnostics and tests.
     RecordingTableElement lastRecord();
     RecordingTableElement reservedRecord();
@@ -102,7 +106,9 @@ private:
     void rebuild();
     void writeRecord(RecordingTableElement record, Kind kind);
     void writeReserved(Kind kind);
-    void replayTimelineFrom(const PagePosition& position, const DateTime& after);
+    uint32_t replayTimelineFrom(const PagePosition& position, const DateTime& after);
+    // Rebuilds the state from the table's last record and replays the timeline after it.
+    uint32_t resumeFromLastRecord(uint32_t sectionWhenEmpty);
     bool readLastRecord(RecordingTableElement& record, PagePosition& position);
     bool findRecord(uint64_t fromID, bool forward, BitMask32 channels, RecordingTableElement& out);
     void lastOfTimeline(DateTime& time, PagePosition& position);

@@ -36,6 +36,8 @@
 #include "storage/pager/TarsilFormat.h"
 #include "storage/transaction/ITransactionHandler.h"
 #include "storage/transaction/PageFlushTransaction.h"
+#include "storage/util/StorageChecker.h"
+#include "storage/util/StorageCorrector.h"
 
 namespace {
 
@@ -235,16 +237,24 @@ bool Storage::open(const char* path) {
 }
 
 bool Storage::checkOnOpen() {
+    _openFindings.clear();
     if (isReadOnly()) {
-        return transactionHandler()->isJournalEmpty();
+        StorageChecker checker(*this);
+        bool ok = checker.check();
+        for (const StorageChecker::Finding& finding : checker.findings()) {
+            _openFindings.push_back(finding.text);
+        }
+        return ok;
     }
-    transactionHandler()->rollbackTransaction();
-    return true;
+    StorageCorrector corrector(*this);
+    bool ok = corrector.run(true);
+    _correctedNextID = ok ? corrector.nextMediaID() : 0;
+    return ok;
 }
 
 uint64_t Storage::correctedNextItemID() {
     // Past every ID a track holds, so no ID is given twice.
-    uint64_t next = std::max<uint64_t>(_superBlock.nextItemID(), 1);
+    uint64_t next = std::max<uint64_t>(std::max(_superBlock.nextItemID(), _correctedNextID), 1);
     StorageUtility utility(*this);
     for (const PageType* type : {&PageType::Timeline, &PageType::Media, &PageType::TextIn, &PageType::PreEvent}) {
         TrackListItem item;

@@ -78,6 +78,8 @@ public:
     // Opens read-only from the next open on, even where writing is allowed: nothing of
     // the file is changed (no replay, no migration, no log).
     void setReadOnly(bool readOnly) { _forceReadOnly = readOnly; }
+    // What the check of the last read-only open found (empty when it found nothing).
+    const std::vector<std::string>& openFindings() const { return _openFindings; }
 
     // Identity and capacity. The virtual ones are answered by a storage group for its
     // members (summed, or those of the storage recording).
@@ -217,6 +219,9 @@ public:
     PageCache& pageCache() override { return _pageCache; }
 
 protected:
+    // The recoverer writes through the tracks before the storage opens them for use.
+    friend class StorageRecoverer;
+
     virtual int openHandle(const char* path, bool readOnly) = 0;
     virtual bool closeTracks(bool flush);
     virtual void openTracks();
@@ -226,8 +231,8 @@ protected:
     // The first item ID after the correction of a writable open (the timeline's last
     // item + 1, else the superblock's next item ID).
     virtual uint64_t correctedNextItemID();
-    // The open's consistency step: a writable storage replays its journal; a read-only
-    // one must have an empty journal.
+    // The open's consistency step: a writable storage is corrected and recovered, a
+    // read-only one checked; false when it cannot be trusted.
     virtual bool checkOnOpen();
     virtual void migrate();
 
@@ -262,6 +267,9 @@ protected:
     bool _broken = true;
     bool _logEnabled = true;
     bool _forceReadOnly = false;
+    // The next media ID the correction of this open found (0 before any).
+    uint64_t _correctedNextID = 0;
+    std::vector<std::string> _openFindings;
 
 private:
     struct HeldLine {
