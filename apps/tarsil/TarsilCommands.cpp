@@ -1,5 +1,7 @@
 #include "TarsilCommands.h"
 
+#include "TarsilCheck.h"
+
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -232,6 +234,16 @@ void printText(const nlohmann::ordered_json& j) {
             std::printf("  %s = %s\n", key.c_str(), value.get<std::string>().c_str());
         }
     }
+    if (j.contains("lastCorrection")) {
+        if (j["lastCorrection"].empty()) {
+            std::printf("Last correction: none recorded\n");
+        } else {
+            std::printf("Last correction:\n");
+            for (const auto& line : j["lastCorrection"]) {
+                std::printf("  %s\n", line.get<std::string>().c_str());
+            }
+        }
+    }
     if (j.contains("log")) {
         std::printf("Log (last %zu):\n", j["log"].size());
         for (const auto& line : j["log"]) {
@@ -389,6 +401,7 @@ int info(const std::string& path, bool json, int logLines) {
                 r.json["info"][key] = value;
             }
             std::vector<LogTrack::Message> messages = storage.logMessages();
+            r.json["lastCorrection"] = TarsilCheck::correctionLines(messages, false);
             size_t from = messages.size() > size_t(logLines) ? messages.size() - size_t(logLines) : 0;
             r.json["log"] = nlohmann::ordered_json::array();
             for (size_t i = from; i < messages.size(); ++i) {

@@ -2,12 +2,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "TarsilCheck.h"
 #include "TarsilCommands.h"
 #include "TarsilGroupCommands.h"
 #include "base/Trace.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"tarsil: format and inspect Tarsil storage files and storage groups"};
+    CLI::App app{"tarsil: format, inspect, check and repair Tarsil storage files and storage groups"};
     app.require_subcommand(1);
     bool trace = false;
     app.add_flag("--trace", trace, "Write diagnostic trace lines to stderr");
@@ -32,6 +33,16 @@ int main(int argc, char** argv) {
     infoCommand->add_flag("--json", json, "Print JSON instead of text");
     infoCommand->add_option("--log-lines", logLines,
                             "How many of the newest storage log lines to show (default 20)");
+
+    std::string checkPath;
+    bool checkJson = false;
+    bool repair = false;
+    CLI::App* checkCommand = app.add_subcommand(
+        "check", "Check a storage file without changing it (exit 0 sound, 1 needs correction, 2 cannot be opened)");
+    checkCommand->add_option("FILE", checkPath, "The storage file")->required();
+    checkCommand->add_flag("--json", checkJson, "Print JSON instead of text");
+    checkCommand->add_flag("--repair", repair,
+                           "Open the file for writing, which corrects it, and show what the correction did");
 
     CLI::App* groupCommand = app.add_subcommand("group", "Make, show and change storage groups (.strgx files)");
     groupCommand->require_subcommand(1);
@@ -70,6 +81,9 @@ int main(int argc, char** argv) {
     }
     if (formatCommand->parsed()) {
         return TarsilCommands::format(format);
+    }
+    if (checkCommand->parsed()) {
+        return repair ? TarsilCheck::repair(checkPath, checkJson) : TarsilCheck::check(checkPath, checkJson);
     }
     if (createCommand->parsed()) {
         return TarsilGroupCommands::create(create);
