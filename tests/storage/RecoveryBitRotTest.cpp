@@ -111,12 +111,19 @@ std::string openDamaged(const std::string& path, bool& corrected) {
         opened = storage.open(path.c_str());
     } catch (const TarsilException& e) {
         // A journal or free list that does not match the track list stops the open.
+        storage.close(false);
         return e.errorCode() == 4 ? "" : "open threw " + e.describe();
     } catch (const Exception& e) {
+        storage.close(false);
         return "open threw " + e.describe();
     }
     if (!opened) {
+        storage.close(false);  // the handles stay open after a refused open
         return "";
+    }
+    if (storage.isReadOnly()) {
+        storage.close(false);
+        return "opened read-only";
     }
     corrected = true;
     std::string problems;
@@ -162,12 +169,14 @@ TEST(RecoveryBitRot, DamagedPagesOfEveryTrackAreCorrectedOrRefusedNeverCrash) {
     uint32_t runs = 0;
     uint32_t corrected = 0;
     uint32_t failures = 0;
+    uint64_t flipped = 0;
     for (const auto& [type, page] : pages) {
         uint64_t start = firstPageOffset + uint64_t(page - 1) * pageSize;
         std::vector<std::pair<std::string, std::function<void()>>> damages = {
             {"flip a header byte",
              [&, start] {
                  uint64_t at = start + random() % 0x50;
+                 flipped = at - start;
                  patch(work, at, {static_cast<char>(byteAt(work, at) ^ (1 << (random() % 8)))});
              }},
             {"flip an element byte",
@@ -184,13 +193,16 @@ TEST(RecoveryBitRot, DamagedPagesOfEveryTrackAreCorrectedOrRefusedNeverCrash) {
                 continue;  // a frame header's bytes are the frame's own: nothing tells them wrong
             }
             copyFile(pristine, work);
+            flipped = 0;
             damage();
             bool fixed = false;
             std::string problems = openDamaged(work, fixed);
             ++runs;
             corrected += fixed ? 1 : 0;
             if (!problems.empty() && ++failures <= 5) {
-                ADD_FAILURE() << type << " page " << page << ", " << what << ":\n" << problems;
+                ADD_FAILURE() << type << " page " << page << ", " << what
+                              << (flipped != 0 ? " at header byte " + std::to_string(flipped) : std::string()) << ":\n"
+                              << problems;
             }
             // The correction's own work survives a second open unchanged.
             if (fixed && problems.empty()) {

@@ -43,7 +43,8 @@ void LastPageCorrector::correct(const PageType& type) {
     try {
         _utility.loadLastPage(page, type, false);
         if (isSound(type, page)) {
-            if (page.next() != 0 && !type.equals(PageType::Media) && !type.equals(PageType::PreEvent)) {
+            bool linked = page.next() != 0 || page.nextChecksum() != Page::InvalidPageChecksum;
+            if (linked && !type.equals(PageType::Media) && !type.equals(PageType::PreEvent)) {
                 // A page appended in memory when the power went never joined the track.
                 log("[%s] %u page is real last", textOf(type).c_str(), page.pageNumber());
                 page.setNext(0);

@@ -23,8 +23,9 @@ class StorageChecker {
 public:
     struct Finding {
         std::string text;
-        // The storage cannot be read as it is; otherwise a writable open would add to it
-        // (media the timeline does not index yet) but readers are safe.
+        // The storage cannot be read as it is; otherwise a writable open would change it
+        // (a frame whose tail never joined, media the timeline does not index yet) but
+        // readers are safe, as they are while a writer records.
         bool blocking = true;
     };
 

@@ -9,6 +9,7 @@
 #include "base/TarsilException.h"
 #include "base/TextOf.h"
 #include "storage/MediaElement.h"
+#include "storage/RecordingTableElement.h"
 #include "storage/Storage.h"
 #include "storage/Track.h"
 #include "storage/TextInElement.h"
@@ -208,6 +209,39 @@ void StorageCorrector::correctEnds() {
     }
     trimTimelineToMedia();
     alignEnds();
+    trimRecordingTableToTimeline();
+}
+
+bool StorageCorrector::pointsIntoTimeline(const RecordingTableElement& record) {
+    if (record.isStop()) {
+        return true;
+    }
+    const PagePosition& position = record.position();
+    if (!_storage.superBlock().isPageNumber(position.number)) {
+        return false;
+    }
+    Page page(_storage.superBlock(), _storage.pageCache());
+    page.loadHeader(position.number, true);
+    return page.type().equals(PageType::Timeline);
+}
+
+// Records naming timeline pages that a damaged timeline gave up are cut from both ends of
+// the table (its records are few: a handful per timeline page).
+void StorageCorrector::trimRecordingTableToTimeline() {
+    uint32_t limit = _storage.superBlock().pageCount();
+    RecordingTableElement record;
+    for (uint32_t steps = 0; steps <= limit && _utility.firstItem(PageType::RecordingTable, record) &&
+                             !pointsIntoTimeline(record);
+         ++steps) {
+        log("recording table record %llu points outside the timeline", static_cast<unsigned long long>(record.mediaID()));
+        truncateBefore(PageType::RecordingTable, record.mediaID() + 1);
+    }
+    for (uint32_t steps = 0; steps <= limit && _utility.lastItem(PageType::RecordingTable, record) &&
+                             !pointsIntoTimeline(record);
+         ++steps) {
+        log("recording table record %llu points outside the timeline", static_cast<unsigned long long>(record.mediaID()));
+        truncateAfter(PageType::RecordingTable, record.mediaID() == 0 ? 0 : record.mediaID() - 1);
+    }
 }
 
 void StorageCorrector::truncateLastOverflowedFrame(const PageType& type) {

@@ -7,6 +7,7 @@
 #include "storage/pager/PageType.h"
 
 class Page;
+class RecordingTableElement;
 class Storage;
 
 // Brings a storage that a crash, a power cut or damaged pages left inconsistent back to a
@@ -46,6 +47,8 @@ private:
     // that name nothing are cut from that end.
     void trimUnresolvedTimelineFront();
     void trimUnresolvedTimelineEnd();
+    void trimRecordingTableToTimeline();
+    bool pointsIntoTimeline(const RecordingTableElement& record);
     bool resolves(Page& scratch, uint64_t id, uint16_t mediaType, uint32_t number, uint32_t offset);
     void truncateLastOverflowedFrame(const PageType& type);
     void truncateBefore(const PageType& type, uint64_t before);
