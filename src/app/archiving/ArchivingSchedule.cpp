@@ -333,6 +333,11 @@ void ArchivingSchedule::connectCommand() {
 }
 
 void ArchivingSchedule::startCommand() {
+    if (!settleGroup()) {
+        post(ArchivingEvent::StorageWriteError);
+        stopWithFailure();
+        return;
+    }
     tellListeners([&](ScheduleListener& l) { l.scheduleRequesting(_key); });
     Interval range;
     {
@@ -391,6 +396,7 @@ void ArchivingSchedule::rollbackCommand() {
         _lastVideo = record;
         _lastTime = record.time;
         _interval = Interval(record.time, record.time.plusSeconds(_chunkSeconds));
+        _settled = true;
     }
     _client.postRollback(record);
 }
@@ -490,12 +496,35 @@ void ArchivingSchedule::flushDirect() {
     _client.flush(record, true);
 }
 
+// Frames survive a crash as soon as their pages join the tracks, the resume record only at
+// a flush: a run killed in between leaves frames after the record (or, before its first
+// flush, frames and no record), and every start archives from the record or from its own
+// start point, so those frames would be in the group twice. Runs on the actor thread before
+// the first start asks for a time table, while no playback writes into the group.
+bool ArchivingSchedule::settleGroup() {
+    LastVideoRecord record;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (_settled) {
+            return true;
+        }
+        record = _flushed;
+    }
+    if (_context.group().currentStorage() != nullptr && !_client.archiver().dropUnrecorded(record)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(_mutex);
+    _settled = true;
+    return true;
+}
+
 void ArchivingSchedule::groupOpened() {
     LastVideoRecord record;
     bool found = _context.group().currentStorage() != nullptr && _client.readLastVideo(record);
     std::lock_guard<std::mutex> lock(_mutex);
     _lastVideo = LastVideoRecord();
     _flushed = LastVideoRecord();
+    _settled = false;
     if (found) {
         _lastVideo = record;
         _flushed = record;

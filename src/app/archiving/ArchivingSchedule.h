@@ -136,6 +136,7 @@ private:
     void stopWithFailure();
     void flushIfDirty();
     void flushDirect();
+    bool settleGroup();
     void groupOpened();
     void post(int type, int value = 0, const std::string& text = std::string());
     template <typename Call>
@@ -167,6 +168,9 @@ private:
     LastVideoRecord _lastVideo;
     LastVideoRecord _flushed;
     bool _dirty = false;
+    // The group was cut back to its resume record since it was opened: the first start
+    // into it does that, so that nothing a crashed run left behind is archived twice.
+    bool _settled = false;
     DateTime _lastTime;
     DateTime _lastFlushTime;
     int _state = Stopped;

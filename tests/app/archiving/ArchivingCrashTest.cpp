@@ -64,11 +64,13 @@ int serveRecorder(const std::string& portFile) {
 }
 
 // One run of the archiving process: resumes the schedule from its resume record (or
-// starts from the first frame when the group has none), touches `flushedFile` once a
-// resume record exists, and archives until the end of the recording; then stops, shuts
-// down and touches `doneFile`.
-int archive(const std::string& groupPath, const UniqueID& site, uint16_t port, const std::string& flushedFile,
-            const std::string& doneFile) {
+// starts from the first frame when the group has none, as the station does while a new
+// start point is pending), touches `archivingFile` once it archived a frame and
+// `flushedFile` once a resume record is on its way to the storage, notes in `startsFile`
+// how it started, and archives until the end of the recording;
+// then stops, shuts down and touches `doneFile`.
+int archive(const std::string& groupPath, const UniqueID& site, uint16_t port, const std::string& archivingFile,
+            const std::string& flushedFile, const std::string& startsFile, const std::string& doneFile) {
     ManualClock clock(DateTime(2026, 6, 1, 12, 0, 0));
     ClockPump pump(clock);
     ArchivingScheduler& scheduler = ArchivingScheduler::instance();
@@ -83,7 +85,9 @@ int archive(const std::string& groupPath, const UniqueID& site, uint16_t port, c
         return 2;
     }
     std::shared_ptr<ArchivingSchedule> schedule = scheduler.schedule(key);
-    if (schedule->flushedRecord().isValid()) {
+    bool resumes = schedule->flushedRecord().isValid();
+    std::ofstream(startsFile, std::ios::app) << (resumes ? "resume" : "first") << std::endl;
+    if (resumes) {
         scheduler.resume(key);
     } else {
         scheduler.start(key, true);
@@ -93,10 +97,18 @@ int archive(const std::string& groupPath, const UniqueID& site, uint16_t port, c
     uint64_t seen = ~uint64_t(0);
     auto stableSince = std::chrono::steady_clock::now();
     auto deadline = stableSince + std::chrono::seconds(180);
+    bool archiving = false;
+    bool flushed = false;
     while (std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!exists(flushedFile) && schedule->flushedRecord().isValid()) {
-            touch(flushedFile);
+        // Quick looks until the first flush, so that a kill can land before it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(flushed ? 20 : 1));
+        if (!archiving && schedule->archivedFrames() > 0) {
+            archiving = true;
+            touch(archivingFile);
+        }
+        if (!flushed && schedule->flushedRecord().isValid()) {
+            flushed = true;
+            if (!exists(flushedFile)) touch(flushedFile);
         }
         if (!schedule->lastTime().equals(end)) continue;
         if (schedule->archivedFrames() != seen) {
@@ -118,6 +130,12 @@ int killCount() {
     return value != nullptr ? std::max(1, std::atoi(value)) : (fullSize() ? 100 : 20);
 }
 
+// Kills that land within a few milliseconds of a run's first archived frame: on the fresh
+// group before its first resume record, later just after a resume.
+int earlyKillCount() {
+    return fullSize() ? 30 : 6;
+}
+
 }  // namespace
 
 TEST(ArchivingCrash, AnArchivingProcessKilledAtRandomMomentsEndsWithTheUninterruptedArchive) {
@@ -126,6 +144,8 @@ TEST(ArchivingCrash, AnArchivingProcessKilledAtRandomMomentsEndsWithTheUninterru
     std::string groupPath = makeGroupOnDisk(dir, site, 2, 300, "site", 16384);
     std::string portFile = dir.file("port");
     std::string flushedFile = dir.file("flushed");
+    std::string archivingFile = dir.file("archiving");
+    std::string startsFile = dir.file("starts");
     std::string doneFile = dir.file("done");
 
     ChildProcess recorder([&] { return serveRecorder(portFile); });
@@ -136,14 +156,29 @@ TEST(ArchivingCrash, AnArchivingProcessKilledAtRandomMomentsEndsWithTheUninterru
 
     std::mt19937 random(4711);
     std::uniform_int_distribution<int> moment(200, 2500);
-    const int kills = killCount();
+    std::uniform_int_distribution<int> earlyMoment(0, 300);
+    const int earlyKills = earlyKillCount();
+    const int kills = earlyKills + killCount();
     int killed = 0;
     int runs = 0;
     while (!exists(doneFile) && runs < kills + 20) {
         ++runs;
-        ChildProcess run([&] { return archive(groupPath, site, port, flushedFile, doneFile); });
-        if (killed < kills) {
-            // Not before anything was made durable: a kill then leaves no resume record.
+        std::filesystem::remove(archivingFile);
+        ChildProcess run([&] { return archive(groupPath, site, port, archivingFile, flushedFile, startsFile, doneFile); });
+        if (killed < earlyKills) {
+            // Frames have joined pages, the resume record may not exist yet.
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!exists(archivingFile) && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(earlyMoment(random)));
+            if (!exists(doneFile)) {
+                run.kill();
+                ++killed;
+                continue;
+            }
+        } else if (killed < kills) {
+            // Later kills at random moments once a resume record exists.
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!exists(flushedFile) && std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -158,9 +193,19 @@ TEST(ArchivingCrash, AnArchivingProcessKilledAtRandomMomentsEndsWithTheUninterru
         EXPECT_EQ(run.wait(std::chrono::seconds(240)), 0) << "run " << runs;
     }
     recorder.kill();
-    printf("archiving process killed %d times in %d runs\n", killed, runs);
+    // Every run after the first that found no resume record followed a kill before one was stored.
+    int freshRestarts = 0;
+    std::ifstream starts(startsFile);
+    for (std::string line; std::getline(starts, line);) {
+        freshRestarts += line == "first" ? 1 : 0;
+    }
+    freshRestarts = std::max(0, freshRestarts - 1);
+    printf("archiving process killed %d times in %d runs, %d restarts from the first frame after a kill before "
+           "the first resume record\n",
+           killed, runs, freshRestarts);
     ASSERT_TRUE(exists(doneFile));
     EXPECT_GE(killed, std::min(kills, 20));
+    EXPECT_GE(freshRestarts, 1);
 
     SyntheticRecording recording(crashRecording());
     std::vector<FrameKey> expected = expectedFromFirstKey(recording.cursorAtFirst(BitMask32(0xFFFFFFFFu)));
