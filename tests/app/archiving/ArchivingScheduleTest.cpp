@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "ScheduledSite.h"
+#include "storage/MediaElement.h"
+#include "storage/Recorder.h"
 
 // Schedules run by the scheduler against the simulated recorder on loopback, on a manual
 // clock, archiving into groups of storages on disk; the archive is read back through the
@@ -99,6 +101,56 @@ TEST(ArchivingSchedule, StartFromATimeArchivesFromThatTimeOn) {
     ASSERT_EQ(archive.frames.size(), expected.size()) << archive.firstDifference(expected);
     EXPECT_TRUE(archive.frames == expected) << archive.firstDifference(expected);
     for (const FrameKey& key : archive.frames) ASSERT_GE(key.time, from.toEpochSeconds()) << key.describe();
+}
+
+TEST(ArchivingSchedule, ANewStartPointKeepsTheEarlierArchiveUpToItsResumeRecordAndDropsWhatFollowsIt) {
+    SyntheticRecordingOptions options = surveillance(2, 60);
+    ScheduledSite site(configFor(options), 1, 400, {}, 37);
+    ASSERT_TRUE(site.loaded);
+    ClockPump pump(site.clock);
+    ArchivingScheduler::instance().start(site.key, true);
+    ASSERT_TRUE(site.waitCaughtUp(60)) << site.describe();
+    ArchiveContents earlier = site.finish();
+    ASSERT_FALSE(earlier.frames.empty());
+
+    // What a run killed after its last resume record would leave: frames after it.
+    {
+        StorageGroupContext context(site.site);
+        ASSERT_TRUE(context.load(site.groupPath));
+        Recorder recorder;
+        recorder.attach(&context.group(), 0, false);
+        std::vector<uint8_t> payload(40, 0x5A);
+        DateTime after = site.recording().recordingInterval().to().plusSeconds(5);
+        for (int i = 0; i < 30; ++i) {
+            MediaElement frame;
+            frame.setMediaType(TimelineLinkedElement::Video);
+            frame.setChannelMask(BitMask32(1));
+            frame.setTime(after.plusSeconds(i / 4));
+            frame.setDataLength(static_cast<uint32_t>(payload.size()));
+            frame.setPayload(payload.data());
+            recorder.write(frame);
+        }
+        recorder.detach();
+        context.unload();
+    }
+
+    ArchivingScheduler::instance().initialise(&site.log, 37);
+    site.key = ArchivingScheduler::instance().createSchedule(site.site, site.settings(), false);
+    ASSERT_TRUE(ArchivingScheduler::instance().context(site.key)->load(site.groupPath));
+    DateTime from = options.start.plusSeconds(20);
+    ArchivingScheduler::instance().startFromTime(site.key, from);
+    ASSERT_TRUE(site.waitCaughtUp(60)) << site.describe();
+    ArchiveContents archive = site.finish();
+
+    // The earlier archive up to the frame of its resume record, its last video frame: what
+    // followed that frame in the same second goes with the roll back and comes again.
+    std::vector<FrameKey> expected = earlier.frames;
+    while (!expected.empty() && expected.back().mediaType != 0) expected.pop_back();
+    std::vector<FrameKey> again = expectedFromFirstKey(site.recording().cursorAtTime(from, BitMask32(0xFFFFFFFFu)));
+    expected.insert(expected.end(), again.begin(), again.end());
+    EXPECT_EQ(archive.badPayloads, 0u);
+    ASSERT_EQ(archive.frames.size(), expected.size()) << archive.firstDifference(expected);
+    EXPECT_TRUE(archive.frames == expected) << archive.firstDifference(expected);
 }
 
 TEST(ArchivingScheduler, SchedulesAreCreatedStoppedDeletedAndShutDownMoreThanOnceInAProcess) {
