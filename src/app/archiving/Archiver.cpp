@@ -257,34 +257,6 @@ bool Archiver::rollbackTo(const LastVideoRecord& record) {
     }
 }
 
-bool Archiver::dropUnrecorded(const LastVideoRecord& record) {
-    std::lock_guard<Mutex> lock(_writeMutex);
-    if (_storage == nullptr) {
-        return true;
-    }
-    if (record.isValid()) {
-        return rollbackTo(record);
-    }
-    std::string value;
-    for (const char* key : {LastVideoRecord::PositionKey, LastVideoRecord::SectionIDKey, LastVideoRecord::TimeKey,
-                            LastVideoRecord::MediaIDKey}) {
-        if (_storage->info(key, value)) {
-            QF_TRACE("Archiver::dropUnrecorded : %s = %s, the storage is kept", key, value.c_str());
-            return true;
-        }
-    }
-    if (_storage->nextItemID() <= 1) {
-        return true;
-    }
-    try {
-        _storage->rollbackTo(_storage->currentSectionID(), 0);
-        return true;
-    } catch (const Exception& e) {
-        QF_TRACE("Archiver::dropUnrecorded : %s", e.describe().c_str());
-        return false;
-    }
-}
-
 bool Archiver::close() {
     std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {

@@ -57,12 +57,6 @@ public:
     void writeSystemInfo(const RemoteSystemInfo& info);
     // Cuts the storage back to the record's frame: the next frame gets its media ID + 1.
     bool rollbackTo(const LastVideoRecord& record);
-    // Before the first start into a storage opened after a crash: what an earlier run wrote
-    // after its last stored resume record survived through page joins and would be archived
-    // again, so it goes. Without any resume record the storage holds only frames of a run
-    // that never stored one, and all of them go; a storage whose record cannot be read is
-    // left as it is. False when the roll back failed.
-    bool dropUnrecorded(const LastVideoRecord& record);
     // Closes the storage with a flush; false when that failed.
     bool close();
 

@@ -497,10 +497,11 @@ void ArchivingSchedule::flushDirect() {
 }
 
 // Frames survive a crash as soon as their pages join the tracks, the resume record only at
-// a flush: a run killed in between leaves frames after the record (or, before its first
-// flush, frames and no record), and every start archives from the record or from its own
-// start point, so those frames would be in the group twice. Runs on the actor thread before
-// the first start asks for a time table, while no playback writes into the group.
+// a flush: a run killed in between leaves frames after the record, and every start archives
+// from the record or from its own start point, so those frames would be in the group twice.
+// (A group without a record holds no frames: the first frame stores one.) Runs on the actor
+// thread before the first start asks for a time table, while no playback writes into the
+// group.
 bool ArchivingSchedule::settleGroup() {
     LastVideoRecord record;
     {
@@ -510,7 +511,7 @@ bool ArchivingSchedule::settleGroup() {
         }
         record = _flushed;
     }
-    if (_context.group().currentStorage() != nullptr && !_client.archiver().dropUnrecorded(record)) {
+    if (record.isValid() && _context.group().currentStorage() != nullptr && !_client.archiver().rollbackTo(record)) {
         return false;
     }
     std::lock_guard<std::mutex> lock(_mutex);
@@ -754,6 +755,7 @@ void ArchivingSchedule::frameArchived(const MediaFrame& frame, uint64_t mediaID,
     bool progressed = false;
     int seconds = 0;
     DateTime last;
+    LastVideoRecord first;
     uint32_t section = frame.mediaType == 0 ? _context.group().currentSectionID() : 0;
     {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -774,6 +776,18 @@ void ArchivingSchedule::frameArchived(const MediaFrame& frame, uint64_t mediaID,
             last = _lastTime;
         }
         _dirty = true;
+        if (!_flushed.isValid() && _lastVideo.isValid()) {
+            // The group holds no resume record yet: one is stored with this frame, before
+            // the next is written, so that no frame outlives a crash without a record to
+            // resume after (a restart without one archives from the start again).
+            first = _lastVideo;
+            _flushed = first;
+            _lastFlushTime = _lastTime;
+            _dirty = false;
+        }
+    }
+    if (first.isValid()) {
+        _client.flush(first, true);
     }
     if (progressed) {
         tellListeners([&](ScheduleListener& l) { l.scheduleProgress(_key, last); });
