@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <pthread.h>
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
@@ -180,8 +181,30 @@ void Thread::yield() {
     sched_yield();
 }
 
+namespace {
+
+// The calling thread's kernel identifier, asked for once per thread: the media dispatcher
+// looks it up twice for every record it hands on. 0 until the first look-up.
+thread_local uint32_t t_threadId = 0;
+
+// A forked child's only thread would otherwise keep the identifier of the parent's thread
+// that forked.
+void forgetThreadIdInChild() {
+    t_threadId = 0;
+}
+
+}  // namespace
+
 uint32_t Thread::currentThreadId() {
-    return static_cast<uint32_t>(gettid());
+    uint32_t id = t_threadId;
+    if (id == 0) {
+        // Installed before any identifier is kept, so no fork can copy one unnoticed.
+        static const int forkHandler = pthread_atfork(nullptr, nullptr, forgetThreadIdInChild);
+        (void)forkHandler;
+        id = static_cast<uint32_t>(gettid());
+        t_threadId = id;
+    }
+    return id;
 }
 
 void Thread::setUncaughtExceptionHandler(IUncaughtExceptionHandler* handler) {

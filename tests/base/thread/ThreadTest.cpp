@@ -2,7 +2,11 @@
 #include <cerrno>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +59,30 @@ TEST(Thread, MainThreadIsTheNullThread) {
     Thread& current = Thread::currentThread();
     EXPECT_STREQ(current.name(), "Null");
     EXPECT_EQ(current.id(), 0u);
+}
+
+TEST(Thread, EachThreadAndAForkedChildSeeTheirOwnIdentifier) {
+    uint32_t main = Thread::currentThreadId();
+    EXPECT_EQ(main, static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(Thread::currentThreadId(), main);
+    uint32_t first = 0;
+    uint32_t second = 0;
+    std::thread other([&] {
+        first = Thread::currentThreadId();
+        second = Thread::currentThreadId();
+    });
+    other.join();
+    EXPECT_NE(first, main);
+    EXPECT_EQ(first, second);
+    // The child's only thread is a new one, whatever the forking thread had looked up.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(Thread::currentThreadId() == static_cast<uint32_t>(::getpid()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Thread, EscapingExceptionsReachTheHandlerInTheirThreeFormsAndTheThreadFinishes) {
