@@ -814,13 +814,18 @@ void Storage::flush() {
     }
     refuseWritesAfterFailure();
     storeReaderLines();
-    _infoTrack.flush();
     for (const PageType* type : {&PageType::Media, &PageType::Timeline, &PageType::RecordingTable,
                                  &PageType::PreEvent, &PageType::Event, &PageType::TextIn}) {
         if (Track* t = slot(*type)) {
             t->flush();
         }
     }
+    // The information values (the archive's resume point among them) describe the items just
+    // flushed, so they go last. Crash guard: without this barrier a power cut could keep an
+    // information page naming frames whose pages never reached the disk, and a resume would
+    // continue after frames the archive does not hold.
+    barrier();
+    _infoTrack.flush();
     if (_clock.isActive()) {
         _superBlock.setTimeStamp(_clock.lastTime(), _timeStampBasis);
     }

@@ -195,8 +195,8 @@ bool Archiver::writeLastVideo(const LastVideoRecord& record) {
             _storage->setInfo(LastVideoRecord::TimeKey, record.timeText(), false);
             _storage->setInfo(LastVideoRecord::MediaIDKey, record.mediaIDText(), false);
         }
-        // One barrier for the frames and the record: after a crash the record never names
-        // a frame that did not survive.
+        // The storage writes the frames before the record, each behind a barrier: after a
+        // crash the record never names a frame that did not survive.
         _storage->flush();
         return true;
     } catch (const Exception& e) {
