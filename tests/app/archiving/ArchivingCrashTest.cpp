@@ -19,8 +19,8 @@
 
 namespace {
 
-// One video and one audio channel at 4 fps in three slices of 600 s, the clock set back
-// once: about 15000 frames, and 301 archived seconds (a flush) every 2400 frames, so
+// One video and one audio channel at 4 fps in three slices of 900 s, the clock set back
+// once: about 22000 frames, and 301 archived seconds (a flush) every 2400 frames, so
 // that a run of a second or two makes progress that survives the kill.
 SyntheticRecordingOptions crashRecording() {
     SyntheticRecordingOptions o;
@@ -35,7 +35,7 @@ SyntheticRecordingOptions crashRecording() {
     o.maxKeyFrameSize = 600;
     o.audioFrameSize = 16;
     o.sliceCount = 3;
-    o.sliceSeconds = 600;
+    o.sliceSeconds = 900;
     o.gapSeconds = 60;
     o.clockBackSlice = 1;
     o.clockBackAfterSeconds = 300;
@@ -159,7 +159,7 @@ TEST(ArchivingCrash, AnArchivingProcessKilledAtRandomMomentsEndsWithTheUninterru
     ASSERT_NE(port, 0);
 
     std::mt19937 random(4711);
-    std::uniform_int_distribution<int> moment(200, 2500);
+    std::uniform_int_distribution<int> moment(100, 1200);
     std::uniform_int_distribution<int> earlyMoment(0, 300);
     const int earlyKills = earlyKillCount();
     const int kills = earlyKills + killCount();
