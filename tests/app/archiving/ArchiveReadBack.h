@@ -56,6 +56,19 @@ inline std::vector<FrameKey> expectedFrames(FrameCursor cursor) {
 // What an archive read back holds: its frames in timeline order (every audio and video
 // payload checked against the recording byte for byte), with each frame's archive media
 // ID, and its events by media ID.
+// Completes a read frame's key from its stored header and checks its payload bytes
+// against what the recording made for that channel and frame.
+inline bool fillAndVerify(const MediaElement& header, const std::vector<uint8_t>& bytes,
+                          const SyntheticRecording& recording, FrameKey& key) {
+    key.channelMask = header.channelMask().value();
+    key.number = header.param64();
+    key.time = header.time().toEpochSeconds();
+    unsigned channel = static_cast<unsigned>(__builtin_ctz(header.channelMask().value()));
+    return recording.payload().verify(header.mediaType(), channel, header.param64(),
+                                      header.mediaType() == 0 && header.syncIndex() == 0, bytes.data(),
+                                      bytes.size());
+}
+
 struct ArchiveContents {
     std::vector<FrameKey> frames;
     std::vector<uint64_t> mediaIDs;
@@ -99,13 +112,7 @@ inline ArchiveContents readArchive(Storage& storage, const SyntheticRecording& r
                 ++out.badPayloads;
                 continue;
             }
-            key.channelMask = header.channelMask().value();
-            key.number = header.param64();
-            key.time = header.time().toEpochSeconds();
-            unsigned channel = static_cast<unsigned>(__builtin_ctz(header.channelMask().value()));
-            if (!recording.payload().verify(header.mediaType(), channel, header.param64(),
-                                            header.mediaType() == 0 && header.syncIndex() == 0, bytes.data(),
-                                            bytes.size())) {
+            if (!fillAndVerify(header, bytes, recording, key)) {
                 ++out.badPayloads;
             }
         }

@@ -179,13 +179,7 @@ inline ArchiveContents readGroup(StorageGroup& group, const SyntheticRecording& 
             }
             bytes.assign(parts[0], parts[0] + lengths[0]);
             if (lengths[1] != 0) bytes.insert(bytes.end(), parts[1], parts[1] + lengths[1]);
-            key.channelMask = header.channelMask().value();
-            key.number = header.param64();
-            key.time = header.time().toEpochSeconds();
-            unsigned channel = static_cast<unsigned>(__builtin_ctz(header.channelMask().value()));
-            if (!recording.payload().verify(header.mediaType(), channel, header.param64(),
-                                            header.mediaType() == 0 && header.syncIndex() == 0, bytes.data(),
-                                            bytes.size())) {
+            if (!fillAndVerify(header, bytes, recording, key)) {
                 ++out.badPayloads;
             }
         }
