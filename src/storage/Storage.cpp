@@ -168,6 +168,7 @@ void Storage::shutDownAfterFailure() {
     }
     freePageAllocator()->reset();
     transactionHandler()->reset();
+    _pendingJoins.clear();
     _pageCache.clear();
     _superBlock.clear();
     _clock.clear();
@@ -217,8 +218,16 @@ bool Storage::open(const char* path) {
             throw;
         }
         holdLog(false);
+        // What the correction and the held log lines wrote joins its tracks before the
+        // storage is used.
+        joinPendingPages();
         if (_broken) {
             log("[OPEN FAIL] corrupted", 0, true);
+            try {
+                joinPendingPages();
+            } catch (const Exception& e) {
+                QF_TRACE("Storage::open: log page lost: %s", e.describe().c_str());
+            }
             closeTracks(false);
             _superBlock.clear();
             return false;
@@ -298,6 +307,7 @@ bool Storage::close(bool flush) {
             flush);
         if (flush) {
             flushAll();
+            transactionHandler()->settle();
         }
     } catch (const Exception& e) {
         QF_TRACE("Storage::close: %s", e.describe().c_str());
@@ -306,6 +316,7 @@ bool Storage::close(bool flush) {
     }
     freePageAllocator()->reset();
     transactionHandler()->reset();
+    _pendingJoins.clear();
     try {
         ok = closeTracks(flush) && ok;
     } catch (const Exception&) {
@@ -334,6 +345,7 @@ void Storage::format(const FormatOptions& options) {
         closeTracks(false);
         freePageAllocator()->reset();
         transactionHandler()->reset();
+        _pendingJoins.clear();
         _pageCache.clear();
         uint64_t nextID = 1;
         bool wasValid = _superBlock.isValid();
@@ -360,7 +372,7 @@ void Storage::format(const FormatOptions& options) {
         transactionHandler()->init(*this);
         reloadTrackRegistry();
         // Durability comes with the first log line below: its page joins the log track
-        // through a transaction, whose journal barrier covers these writes too.
+        // through a journaled batch, whose barrier covers these writes too.
         _superBlock.save();
         _broken = false;
         _logTrack.close(false);
@@ -378,11 +390,13 @@ void Storage::format(const FormatOptions& options) {
             }
             _infoTrack.flush();
         }
+        joinPendingPages();
         closeTracks(false);
         openTracks();
         _clock.clear();
         _broken = false;
         updateTimeStamp();
+        transactionHandler()->settle();
         barrier();  // the format is complete on disk before it is reported done
     } catch (...) {
         _broken = true;
@@ -392,6 +406,7 @@ void Storage::format(const FormatOptions& options) {
         }
         freePageAllocator()->reset();
         transactionHandler()->reset();
+        _pendingJoins.clear();
         _pageCache.clear();
         _superBlock.clear();
         notifyChangeFinished();
@@ -781,6 +796,8 @@ void Storage::flushPage(Page& page) {
         QF_TRACE(" PATH : %s", _path.c_str());
     } else if (type.equals(PageType::PreEvent)) {
         try {
+            joinPendingPages();
+            transactionHandler()->beforeUnjournaledWrite(page.pageNumber());
             page.syncSaveDirty();
         } catch (const SystemException&) {
             if (!handleBadPage(page, false)) {
@@ -791,7 +808,10 @@ void Storage::flushPage(Page& page) {
     }
     if (freePageAllocator()->isListed(page.pageNumber())) {
         try {
-            PageFlushTransaction(*this, page).commit();
+            // No track on disk names the page yet, so it goes down whole with no barrier of
+            // its own; it joins its track with the next batch, whose journal barrier covers it.
+            page.saveUnordered();
+            queueJoin(page);
         } catch (const SystemException&) {
             if (!handleBadPage(page, true)) {
                 throw;
@@ -800,6 +820,10 @@ void Storage::flushPage(Page& page) {
         return;
     }
     try {
+        // The page may name items of pages that wait to join their tracks (timeline entries
+        // name media): they join first, and are durable before the page's new header.
+        joinPendingPages();
+        transactionHandler()->beforeUnjournaledWrite(page.pageNumber());
         page.syncSaveDirty();
     } catch (const SystemException&) {
         if (!handleBadPage(page, false)) {
@@ -820,12 +844,14 @@ void Storage::flush() {
             t->flush();
         }
     }
+    joinPendingPages();
     // The information values (the archive's resume point among them) describe the items just
     // flushed, so they go last. Crash guard: without this barrier a power cut could keep an
-    // information page naming frames whose pages never reached the disk, and a resume would
-    // continue after frames the archive does not hold.
+    // information page naming frames whose pages never joined their tracks, and a resume
+    // would continue after frames the archive does not hold.
     barrier();
     _infoTrack.flush();
+    joinPendingPages();
     if (_clock.isActive()) {
         _superBlock.setTimeStamp(_clock.lastTime(), _timeStampBasis);
     }
@@ -833,6 +859,39 @@ void Storage::flush() {
     // Crash guard: what a flush wrote (the resume point stored after it among others)
     // survives a power cut once flush returns.
     barrier();
+    // Every change the journal describes is durable now: it may be emptied (no barrier; a
+    // journal whose change is complete is harmless to replay).
+    transactionHandler()->emptyJournalIfSettled();
+}
+
+void Storage::queueJoin(Page& page) {
+    uint32_t number = page.pageNumber();
+    bool queued = std::any_of(_pendingJoins.begin(), _pendingJoins.end(),
+                              [number](const PageJoinTransaction::Join& join) { return join.page == number; });
+    if (!queued) {
+        _pendingJoins.push_back({page.type(), number, page.checksum()});
+    }
+    if (_pendingJoins.size() >= joinBatchSize()) {
+        joinPendingPages();
+    }
+}
+
+uint32_t Storage::joinBatchSize() {
+    // About 4 MiB of pages per journal; the records of two batches must share the
+    // journal header's sector.
+    constexpr uint32_t BatchBytes = 4u << 20;
+    constexpr uint32_t MaxPages = 16;
+    uint32_t pages = BatchBytes / std::max<uint32_t>(_superBlock.pageSize(), 1);
+    return std::clamp<uint32_t>(pages, 1, MaxPages);
+}
+
+void Storage::joinPendingPages() {
+    if (_pendingJoins.empty() || isReadOnly()) {
+        return;
+    }
+    std::vector<PageJoinTransaction::Join> joins;
+    joins.swap(_pendingJoins);
+    PageJoinTransaction(*this, joins).commit();
 }
 
 void Storage::flushAll() {

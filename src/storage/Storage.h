@@ -21,6 +21,7 @@
 #include "storage/pager/SuperBlock.h"
 #include "storage/pager/TrackListItem.h"
 #include "storage/transaction/IJournaledStorage.h"
+#include "storage/transaction/PageJoinTransaction.h"
 
 class EventElement;
 class IFreePageAllocator;
@@ -113,11 +114,13 @@ public:
     // Writing.
     uint32_t findNextWritablePageNumber(const PageType& type) override;
     virtual void overwriteOldest();
-    // A track hands a page it filled or must make durable. A page still listed as free
-    // joins its track through a journaled PageFlushTransaction; any other page writes
-    // its changed blocks.
+    // A track hands a page it filled or must make durable. A page still listed as free is
+    // written whole and joins its track with the next batch of page joins (a journaled
+    // PageJoinTransaction for about 4 MiB of pages); any other page writes its changed
+    // blocks, data before header.
     virtual void flushPage(Page& page);
-    // Every track's unsaved page and the superblock header, then a barrier.
+    // Every track's unsaved page, the waiting page joins, the information values and the
+    // superblock header; durable when it returns.
     virtual void flush();
     virtual void flushAll();
     // Whether `item` can be written without overwriting anything: the free pages cover
@@ -208,6 +211,9 @@ public:
     void updateTrackLast(const PageType& type, uint32_t page, uint32_t checksum) override;
     void forgetTrack(const PageType& type) override;
     void reloadTrackRegistry() override;
+    // Pages written whole while still free join their tracks in batches (one journal and
+    // one barrier for several pages); this joins the waiting ones now.
+    void joinPendingPages() override;
 
     // Tracks.
     void installTrack(std::unique_ptr<Track> track);
@@ -283,6 +289,10 @@ private:
     };
 
     void writeLog(const char* text, int level, bool flush);
+    // A page that left the free list in memory was written whole: it joins its track with
+    // the next batch.
+    void queueJoin(Page& page);
+    uint32_t joinBatchSize();
     void storeReaderLines();
     void shutDownAfterFailure();
 
@@ -293,6 +303,8 @@ private:
     LogTrack _logTrack;
     InfoTrack _infoTrack;
     std::vector<Slot> _slots;
+    // Written pages waiting to join their tracks, in the order they were written.
+    std::vector<PageJoinTransaction::Join> _pendingJoins;
     int _logHold = 0;
     std::deque<HeldLine> _heldLines;
     Mutex _readerLogMutex;

@@ -448,6 +448,7 @@ void Track::rollbackAfter(uint64_t after) {
 }
 
 void Track::deleteTrack(FreePageList& freed) {
+    _storage->joinPendingPages();  // the current page may be one of them
     if (_current != nullptr && _current->isLoaded() &&
         _storage->freePageAllocator()->isListed(_current->pageNumber())) {
         PageFlushTransaction(*_storage, *_current).commit();

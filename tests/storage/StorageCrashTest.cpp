@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 
@@ -198,4 +199,96 @@ TEST(StorageCrash, IOErrorAtEveryWriteReachesTheCallerAndTheNextOpenRepairs) {
         }
     }
     std::printf("I/O faults run: %llu\n", static_cast<unsigned long long>(total));
+}
+
+// Pages join their track in batches, each batch's journal carrying the batch before it
+// (no barrier made that one durable yet), and a flush ends it. The power goes at every
+// write, several seeds each: after the replay the track ends after a whole batch, never
+// inside one (a batch carried into an unfinished journal is undone with it).
+TEST(StorageCrash, PowerCutAtEveryWriteOfCarriedPageJoinsEndsTheTrackAfterAWholeBatch) {
+    constexpr int Batches = 4;
+    auto change = [](Storage& storage, std::vector<std::vector<uint32_t>>* shapes) {
+        uint64_t next = PerPage + 2;
+        for (int batch = 0; batch < Batches; ++batch) {
+            // Two pages fill; each is written when the next one begins.
+            writeIDs(storage, PageType::Timeline, next, next + 2 * PerPage - 1);
+            next += 2 * PerPage;
+            storage.joinPendingPages();
+            if (shapes != nullptr) {
+                shapes->push_back(pagesOf(storage, PageType::Timeline));
+            }
+        }
+        storage.flush();
+        if (shapes != nullptr) {
+            shapes->push_back(pagesOf(storage, PageType::Timeline));
+        }
+    };
+    TempDir dir;
+    std::string base = formattedStorage(dir, "base.strg", 32);
+    std::string work = dir.file("work.strg");
+    std::vector<std::vector<uint32_t>> shapes;
+    {
+        TestStorage storage;
+        ASSERT_TRUE(storage.open(base.c_str()));
+        writeIDs(storage, PageType::Timeline, 1, PerPage + 1);
+        storage.flush();
+        shapes.push_back(pagesOf(storage, PageType::Timeline));
+        storage.close(true);
+    }
+    uint64_t writes = 0;
+    uint64_t barriers = 0;
+    copyFile(base, work);
+    {
+        TestStorage storage;
+        ASSERT_TRUE(storage.open(work.c_str()));
+        PlanScope scope;
+        change(storage, &shapes);
+        writes = scope.plan.writeCount();
+        barriers = scope.plan.barrierCount();
+        storage.close(false);
+    }
+    ASSERT_EQ(shapes.size(), size_t(Batches + 2));
+    for (size_t i = 1; i < shapes.size(); ++i) {
+        ASSERT_GT(shapes[i].size(), shapes[i - 1].size()) << "batch " << i << " joins no page";
+    }
+    uint32_t seeds = crashSeeds();
+    uint64_t total = 0;
+    // At a write the write is lost; at a barrier, whatever was written since the last one
+    // (a journal carrying its predecessor's records among them) may or may not be kept.
+    for (uint64_t cut = 1; cut <= writes + barriers; ++cut) {
+        bool atBarrier = cut > writes;
+        uint64_t point = atBarrier ? cut - writes : cut;
+        for (uint32_t seed = 0; seed < seeds; ++seed) {
+            copyFile(base, work);
+            {
+                TestStorage storage;
+                ASSERT_TRUE(storage.open(work.c_str()));
+                PlanScope scope;
+                if (atBarrier) {
+                    scope.plan.cutPowerAtBarrier(point, seed);
+                } else {
+                    scope.plan.cutPowerAtWrite(point, seed);
+                }
+                try {
+                    change(storage, nullptr);
+                } catch (const Exception&) {
+                }
+                storage.close(false);
+            }
+            std::string what = std::string("cut at ") + (atBarrier ? "barrier " : "write ") +
+                               std::to_string(point) + " seed " + std::to_string(seed);
+            TestStorage storage;
+            ASSERT_TRUE(storage.open(work.c_str())) << what;
+            EXPECT_EQ(inconsistencies(storage), "") << what;
+            std::vector<uint32_t> pages = pagesOf(storage, PageType::Timeline);
+            EXPECT_TRUE(std::find(shapes.begin(), shapes.end(), pages) != shapes.end())
+                << what << ": the track has " << pages.size() << " pages\n"
+                << logText(storage);
+            storage.close(false);
+            ++total;
+        }
+    }
+    std::printf("carried page joins: %llu writes and %llu barriers, %u seeds each, %llu power cuts run\n",
+                static_cast<unsigned long long>(writes), static_cast<unsigned long long>(barriers), seeds,
+                static_cast<unsigned long long>(total));
 }

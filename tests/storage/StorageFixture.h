@@ -143,6 +143,8 @@ inline std::vector<uint32_t> pagesOf(Storage& storage, const PageType& type, std
 // chain is intact and no page is both free and in a track, or in two tracks. Empty
 // when they agree, and every page is either free or in a track.
 inline std::string inconsistencies(FixedSizeFileStorage& storage) {
+    // Pages written and waiting to join their tracks belong to them already.
+    storage.joinPendingPages();
     std::string problem;
     std::set<uint32_t> used;
     SuperBlock& sb = storage.superBlock();

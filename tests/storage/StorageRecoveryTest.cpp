@@ -49,6 +49,7 @@ TEST(StorageRecovery, MediaWithoutTimelineEntriesIsIndexedAgainFromTheNextUsable
             lastMedia = two.mediaID();
         }
         storage.mediaTrack()->flush();
+        storage.joinPendingPages();  // the media pages join their track; the timeline never hears of them
         storage.close(false);
     }
     FixedSizeFileStorage storage;

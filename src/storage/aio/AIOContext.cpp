@@ -208,6 +208,16 @@ bool AIOContext::hasPendingWrites(int handle) {
     return found != _files.end() && found->second.lastWrite > found->second.settled;
 }
 
+uint64_t AIOContext::lastWriteTicket(int handle) {
+    FileKey key;
+    if (!fileKeyOf(handle, key)) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(_stateMutex);
+    auto found = _files.find(key);
+    return found != _files.end() ? found->second.lastWrite : 0;
+}
+
 void AIOContext::setFaultPlan(FaultPlan* plan) {
     _plan.store(plan);
 }

@@ -61,6 +61,8 @@ public:
     bool isLost(int handle, uint64_t ticket);
     // The file has writes that are neither durable nor lost.
     bool hasPendingWrites(int handle);
+    // The ticket of the file's latest write (0 when none was made through the context).
+    uint64_t lastWriteTicket(int handle);
     // Barriers issued so far by the whole process (benchmarks and diagnostics).
     uint64_t barrierCount() const { return _barrierCount.load(); }
 

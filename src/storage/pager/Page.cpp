@@ -264,6 +264,22 @@ void Page::syncSaveDirty() {
     _cache.afterWrite(*this, false);
 }
 
+void Page::saveUnordered() {
+    if (_readOnly || _headerOnly || _buffer.isClean()) {
+        return;
+    }
+    _cache.beforeWrite(*this, false);
+    if (_buffer.mask().isAllDirty()) {
+        writeData(0, _superBlock.pageSize(), true);
+    } else {
+        for (const DirtyRange& range : _buffer.dirtyRanges()) {
+            writeData(static_cast<uint32_t>(range.offset), static_cast<uint32_t>(range.length), false);
+        }
+    }
+    finishWriteBack();
+    _cache.afterWrite(*this, false);
+}
+
 void Page::readItem(uint32_t index, ISerializable& item) {
     uint32_t offset = itemOffset(index);
     if (static_cast<uint64_t>(offset) + static_cast<uint32_t>(item.serializedSize()) > static_cast<uint32_t>(_buffer.capacity())) {

@@ -60,6 +60,11 @@ public:
     // Only the blocks that changed; data first, barrier, header last.
     virtual void syncSaveDirty();
     virtual void saveHeader();
+    // Every changed block, the header block with them, without a barrier (a whole page in
+    // one write). Only for a page that no track on disk names (still on the stored free
+    // list): what it holds means nothing until a later change, ordered behind a barrier,
+    // makes it join a track.
+    virtual void saveUnordered();
     // Gives the block back (to the cache, or the pool for a header-only page). Unsaved
     // changes are discarded with it.
     void release();

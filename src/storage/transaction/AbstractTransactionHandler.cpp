@@ -19,6 +19,14 @@ void AbstractTransactionHandler::reset() {
 }
 
 void AbstractTransactionHandler::commit() {
+    runCommit([this] {
+        writeJournal();
+        applyAll();
+        clearJournal();
+    });
+}
+
+void AbstractTransactionHandler::runCommit(const std::function<void()>& steps) {
     if (_records.empty()) {
         return;
     }
@@ -26,9 +34,7 @@ void AbstractTransactionHandler::commit() {
         refuseCommit();
     }
     try {
-        writeJournal();
-        applyAll();
-        clearJournal();
+        steps();
     } catch (...) {
         _failed = true;
         _records.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "storage/transaction/ITransactionHandler.h"
@@ -19,6 +20,10 @@ public:
     bool hasFailed() const override { return _failed; }
 
 protected:
+    // Runs the steps of a commit of the collected records: nothing when there are none;
+    // refused after an earlier failure; a failure marks the handler failed. The records
+    // are forgotten afterwards either way.
+    void runCommit(const std::function<void()>& steps);
     // Called after each record's apply; makes its effect durable.
     virtual void afterApply() {}
     // The error a commit refused after an earlier failure reaches its caller as.

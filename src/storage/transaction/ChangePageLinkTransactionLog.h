@@ -28,6 +28,7 @@ public:
     bool isApplied() override;
     void apply() override;
     void rollback() override;
+    uint32_t recordedHeaderPage() const override { return _currentPage; }
     void toString(IFormatable& out) const override;
 
 private:

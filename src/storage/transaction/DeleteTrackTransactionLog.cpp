@@ -12,7 +12,8 @@ bool DeleteTrackTransactionLog::isApplied() {
 void DeleteTrackTransactionLog::apply() {
     SuperBlock& superBlock = storage().superBlock();
     superBlock.removeTrack(_trackType);
-    superBlock.save();
+    // The journal orders this write: its records undo it when the rest never arrives.
+    superBlock.saveJournaled();
 }
 
 void DeleteTrackTransactionLog::toString(IFormatable& out) const {

@@ -8,6 +8,14 @@ bool ExtractFreePageTransactionLog::isApplied() {
     return !storage().freePageAllocator()->consumable(page());
 }
 
+void ExtractFreePageTransactionLog::applyInMemory() {
+    storage().freePageAllocator()->extract(page());
+}
+
+void ExtractFreePageTransactionLog::writeBack() {
+    storage().freePageAllocator()->flush();
+}
+
 void ExtractFreePageTransactionLog::toString(IFormatable& out) const {
     out.format("ExtractFreePage %u", page());
 }

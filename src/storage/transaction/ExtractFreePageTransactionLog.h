@@ -10,6 +10,8 @@ public:
 
     bool isApplied() override;
     void apply() override { extractAndFlush(); }
+    void applyInMemory() override;
+    void writeBack() override;
     void rollback() override { appendAndFlush(); }
     void toString(IFormatable& out) const override;
 };

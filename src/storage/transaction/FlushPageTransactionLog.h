@@ -26,6 +26,7 @@ public:
     bool isApplied() override;
     void apply() override;
     void rollback() override;
+    uint32_t recordedHeaderPage() const override { return _pageNumber; }
     void toString(IFormatable& out) const override;
 
 private:

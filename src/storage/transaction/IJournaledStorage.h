@@ -33,6 +33,9 @@ public:
     virtual void forgetTrack(const PageType& type) = 0;
     // Reloads the registry from the superblock's track list.
     virtual void reloadTrackRegistry() = 0;
+    // Commits the joins of pages that were written and wait to join their tracks in a
+    // batch (nothing by default).
+    virtual void joinPendingPages() {}
 
     // The storage's persistent log (level 0 errors, 1 warnings, 2 information).
     virtual void log(const char* text, int level, bool flush) = 0;

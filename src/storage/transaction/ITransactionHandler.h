@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 class IJournaledStorage;
 class TransactionLog;
 
@@ -21,6 +23,19 @@ public:
     // describing the change; the handler then refuses further commits (IOException),
     // so nothing overwrites that journal before the next open replays it.
     virtual void commit() = 0;
+    // As commit, for a page joining its track: the effects need not be durable when it
+    // returns; they become so at the next barrier of the file, and until then the journal
+    // keeps describing them (also inside the next such commit's journal). Errors as commit.
+    virtual void commitDeferred() { commit(); }
+    // Before `page` is written outside any transaction: the effects of deferred commits are
+    // made durable first, and when the journal on disk may still be replayed and holds the
+    // page's header, it is first made durably empty.
+    virtual void beforeUnjournaledWrite(uint32_t page) { (void)page; }
+    // Right after a barrier of the file: empties a journal whose effects that barrier made
+    // durable (the empty header then waits for the caller's next barrier).
+    virtual void emptyJournalIfSettled() {}
+    // Leaves the journal durably empty (a storage closing with a flush).
+    virtual void settle() {}
     // Replays and empties the journal (writable open).
     virtual void rollbackTransaction() = 0;
     virtual void applyAll() = 0;
@@ -28,8 +43,11 @@ public:
     virtual void clearJournal() = 0;
     virtual void replay() = 0;
 
-    // Whether the journal holds no record (the read-only check's rule).
+    // Whether the journal holds no record.
     virtual bool isJournalEmpty() = 0;
+    // Whether the journal holds a change that is not complete on disk (the read-only
+    // check's rule: a complete change still in the journal needs no repair).
+    virtual bool holdsUnfinishedChange() { return !isJournalEmpty(); }
     // A commit failed since init: what is on disk is only known to the journal.
     virtual bool hasFailed() const = 0;
 };

@@ -34,6 +34,9 @@ bool headerMatches(IJournaledStorage& storage, uint32_t pageNumber, const uint8_
     try {
         page.loadHeaderForWrite(pageNumber);
     } catch (const SystemException& e) {
+        if (storage.isReadOnly()) {
+            return false;  // a reader only looks; the writable open clears the page
+        }
         char line[256];
         std::snprintf(line, sizeof line, failText, messageOf(e), pageNumber);
         storage.log(line, 0, true);

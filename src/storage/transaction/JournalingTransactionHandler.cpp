@@ -1,7 +1,7 @@
 #include "storage/transaction/JournalingTransactionHandler.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <deque>
 
 #include "base/SystemException.h"
 #include "base/TarsilException.h"
@@ -46,6 +46,24 @@ void JournalingTransactionHandler::barrier() {
     AIOContext::instance().barrier(storage()->superBlock().writeHandle());
     _clearUnbarriered = false;
 }
+
+bool JournalingTransactionHandler::effectsDurable() {
+    return AIOContext::instance().isDurable(storage()->superBlock().writeHandle(), _effectsTicket);
+}
+
+namespace {
+
+std::vector<uint32_t> recordedPagesOf(const std::vector<TransactionLog*>& records) {
+    std::vector<uint32_t> pages;
+    for (const TransactionLog* record : records) {
+        if (uint32_t page = record->recordedHeaderPage(); page != 0) {
+            pages.push_back(page);
+        }
+    }
+    return pages;
+}
+
+}  // namespace
 
 void JournalingTransactionHandler::init(IJournaledStorage& storage) {
     AbstractTransactionHandler::init(storage);
@@ -117,6 +135,141 @@ void JournalingTransactionHandler::reset() {
         _journal->reset();
     }
     _clearUnbarriered = false;
+    _carried.clear();
+    _carriedCount = 0;
+    _carriedPages.clear();
+    _effectsTicket = 0;
+    _recordedPages.clear();
+    _emptyTicket = 0;
+}
+
+void JournalingTransactionHandler::commit() {
+    runCommit([this] {
+        if (!effectsDurable()) {
+            // Crash guard: this journal replaces one that describes a page join whose
+            // effects are not durable yet; were the new journal kept and those effects
+            // only partly, nothing would undo them.
+            barrier();
+        }
+        writeJournal();
+        applyAll();
+        clearJournal();
+        _recordedPages = recordedPagesOf(records());
+    });
+}
+
+void JournalingTransactionHandler::commitDeferred() {
+    runCommit([this] { commitPageJoin(); });
+}
+
+void JournalingTransactionHandler::commitPageJoin() {
+    const std::vector<TransactionLog*>& list = records();
+    uint32_t size = 0;
+    for (const TransactionLog* record : list) {
+        size += static_cast<uint32_t>(record->serializedSize());
+    }
+    bool carry = !_carried.empty() && !effectsDurable();
+    if (carry && Page::IndexData + _carried.size() + size > static_cast<size_t>(JournalFormat::SectorSize)) {
+        // Crash guard: the journal about to be replaced describes effects that are not
+        // durable yet, and there is no room to carry its records along.
+        barrier();
+        carry = false;
+    }
+    if (Page::IndexData + size > static_cast<uint32_t>(JournalFormat::SectorSize)) {
+        // The records alone need more than the header's sector: the ordinary commit.
+        writeJournal();
+        applyAll();
+        clearJournal();
+        _recordedPages = recordedPagesOf(list);
+        return;
+    }
+    if (!_journal || !_journal->isLoaded()) {
+        throw TarsilException(QF_HERE, 4, "Storage corrupted");
+    }
+    Page& journal = *_journal;
+    Buffer& buffer = journal.buffer();
+    buffer.setPosition(Page::IndexData);
+    uint32_t count = static_cast<uint32_t>(list.size());
+    std::vector<uint32_t> pages;
+    if (carry) {
+        buffer.put(_carried.data(), static_cast<int>(_carried.size()));
+        count += _carriedCount;
+        pages = _carriedPages;
+    }
+    int start = buffer.position();
+    for (TransactionLog* record : list) {
+        record->writeTo(buffer);
+    }
+    int end = buffer.position();
+    // Records and header share the header's sector: one write puts them down together.
+    writeJournalHeader(count, static_cast<uint32_t>(end - list.back()->serializedSize()));
+    journal.syncSaveDirty();
+    // Crash guard: the journal is durable before the first effect it describes, and with
+    // it the joining pages (written whole before it) and the effects of the join it
+    // carries.
+    barrier();
+    std::vector<uint32_t> joined = recordedPagesOf(list);
+    pages.insert(pages.end(), joined.begin(), joined.end());
+    _recordedPages = std::move(pages);
+    _emptyTicket = 0;
+    // No barrier between the effects, nor an order: replay undoes whichever of them
+    // reached the disk. So each page they change is written once.
+    for (TransactionLog* record : list) {
+        record->applyInMemory();
+    }
+    for (TransactionLog* record : list) {
+        record->writeBack();
+    }
+    _carried.assign(journal.data() + start, journal.data() + end);
+    _carriedCount = static_cast<uint32_t>(list.size());
+    _carriedPages = std::move(joined);
+    _effectsTicket = AIOContext::instance().lastWriteTicket(storage()->superBlock().writeHandle());
+}
+
+void JournalingTransactionHandler::writeJournalHeader(uint32_t count, uint32_t lastOffset) {
+    _journal->setItemCount(count);
+    _journal->setFirstItemOffset(Page::IndexData);
+    _journal->setLastItemOffset(lastOffset);
+}
+
+void JournalingTransactionHandler::beforeUnjournaledWrite(uint32_t page) {
+    if (!effectsDurable()) {
+        // Crash guard: the page may name what the last page joins brought into the tracks
+        // (a timeline page names media); it must not reach the disk before they do.
+        barrier();
+    }
+    if (std::find(_recordedPages.begin(), _recordedPages.end(), page) == _recordedPages.end()) {
+        return;
+    }
+    if (!isJournalEmpty()) {
+        clearJournal();
+    }
+    if (!AIOContext::instance().isDurable(storage()->superBlock().writeHandle(), _emptyTicket)) {
+        // Crash guard: the page's new header must not reach the disk while the journal
+        // there still records its old one: replay would take the complete change for an
+        // interrupted one and undo it.
+        barrier();
+    }
+    _recordedPages.clear();
+}
+
+void JournalingTransactionHandler::emptyJournalIfSettled() {
+    if (!isJournalEmpty() && effectsDurable()) {
+        clearJournal();
+    }
+}
+
+void JournalingTransactionHandler::settle() {
+    if (isJournalEmpty() || storage()->isReadOnly() || hasFailed()) {
+        return;
+    }
+    if (!effectsDurable()) {
+        // Crash guard: an empty journal must not reach the disk before the effects it
+        // stops describing.
+        barrier();
+    }
+    // No barrier behind: a journal whose change is complete is harmless to replay.
+    clearJournal();
 }
 
 bool JournalingTransactionHandler::isJournalEmpty() {
@@ -161,9 +314,7 @@ void JournalingTransactionHandler::writeJournal() {
         barrier();
     }
     // Records that end in the header's sector go down in the same sector write.
-    journal.setItemCount(static_cast<uint32_t>(list.size()));
-    journal.setFirstItemOffset(Page::IndexData);
-    journal.setLastItemOffset(lastOffset);
+    writeJournalHeader(static_cast<uint32_t>(list.size()), lastOffset);
     journal.syncSaveDirty();
     // Crash guard: the whole journal is durable before the first change it describes.
     barrier();
@@ -179,14 +330,60 @@ void JournalingTransactionHandler::clearJournal() {
     journal.setLastItemOffset(Page::IndexData);
     journal.buffer().setPosition(Page::IndexData);
     // No barrier: a lost empty header only replays a change that is complete, which
-    // replay recognises and leaves alone.
+    // replay recognises and leaves alone. (Every caller has made the effects durable.)
     journal.saveHeader();
     _clearUnbarriered = true;
+    _emptyTicket = AIOContext::instance().lastWriteTicket(storage()->superBlock().writeHandle());
+    _carried.clear();
+    _carriedCount = 0;
+    _carriedPages.clear();
 }
 
 void JournalingTransactionHandler::rollbackTransaction() {
     LogHold hold(*storage());
     AbstractTransactionHandler::rollbackTransaction();
+}
+
+std::vector<JournalingTransactionHandler::Replayed> JournalingTransactionHandler::decodeJournal(int& unknownAt) {
+    IJournaledStorage& store = *storage();
+    Page& journal = *_journal;
+    int limit = static_cast<int>(journal.superBlock().pageSize());
+    uint32_t count = journal.itemCount();
+    uint32_t first = journal.firstItemOffset();
+    int position =
+        first >= Page::IndexData && first < static_cast<uint32_t>(limit) ? static_cast<int>(first) : limit;
+    std::vector<Replayed> list;
+    unknownAt = -1;
+    // Each record is at least 6 bytes and must end inside the page: a garbage count
+    // cannot make this loop run past the page.
+    for (uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<TransactionLog> record = TransactionLog::read(store, journal.buffer(), position, limit);
+        if (!record) {
+            unknownAt = position;
+            break;
+        }
+        position += record->serializedSize();
+        Replayed entry;
+        entry.applied = record->isApplied();
+        entry.record = std::move(record);
+        list.push_back(std::move(entry));
+    }
+    // A record that a later record on disk moved on from was on disk before it.
+    for (size_t i = list.size(); i-- > 0;) {
+        for (size_t j = i + 1; j < list.size() && !list[i].applied; ++j) {
+            list[i].applied = list[j].applied && list[j].record->supersedes(*list[i].record);
+        }
+    }
+    return list;
+}
+
+bool JournalingTransactionHandler::holdsUnfinishedChange() {
+    if (isJournalEmpty()) {
+        return false;
+    }
+    int unknownAt = -1;
+    std::vector<Replayed> list = decodeJournal(unknownAt);
+    return unknownAt >= 0 || std::any_of(list.begin(), list.end(), [](const Replayed& r) { return !r.applied; });
 }
 
 void JournalingTransactionHandler::replay() {
@@ -195,45 +392,36 @@ void JournalingTransactionHandler::replay() {
         store.log("[JOURNAL] Empty", JournalLogLevel, true);
         return;
     }
-    Page& journal = *_journal;
-    int limit = static_cast<int>(journal.superBlock().pageSize());
-    uint32_t count = journal.itemCount();
-    uint32_t first = journal.firstItemOffset();
-    int position =
-        first >= Page::IndexData && first < static_cast<uint32_t>(limit) ? static_cast<int>(first) : limit;
-    std::deque<std::unique_ptr<TransactionLog>> applied;  // most recent first
-    bool allApplied = true;
-    // Each record is at least 6 bytes and must end inside the page: a garbage count
-    // cannot make this loop run past the page.
-    for (uint32_t i = 0; i < count; ++i) {
-        std::unique_ptr<TransactionLog> record =
-            TransactionLog::read(store, journal.buffer(), position, limit);
-        if (!record) {
-            char line[96];
-            std::snprintf(line, sizeof line, "[JOURNAL] Fail: unknown record at offset %d", position);
-            store.log(line, JournalLogLevel, true);
-            allApplied = false;
-            break;
-        }
-        if (!record->isApplied()) {
-            journalLog(store, "[JOURNAL] Fail: ", *record);
-            allApplied = false;
-            break;
-        }
-        position += record->serializedSize();
-        applied.push_front(std::move(record));
+    int unknownAt = -1;
+    std::vector<Replayed> list = decodeJournal(unknownAt);
+    bool complete = unknownAt < 0;
+    auto missing = std::find_if(list.begin(), list.end(), [](const Replayed& r) { return !r.applied; });
+    bool anyApplied = std::any_of(list.begin(), list.end(), [](const Replayed& r) { return r.applied; });
+    if (missing != list.end()) {
+        journalLog(store, "[JOURNAL] Fail: ", *missing->record);
+    } else if (!complete) {
+        char line[96];
+        std::snprintf(line, sizeof line, "[JOURNAL] Fail: unknown record at offset %d", unknownAt);
+        store.log(line, JournalLogLevel, true);
     }
-    if (applied.empty()) {
-        store.log("[JOURNAL] All transaction failed. Just cleanup journal.", JournalLogLevel, true);
-    } else if (allApplied) {
+    if (complete && missing == list.end()) {
         store.log("[JOURNAL] All transaction succeeds except clear log. (commited)", JournalLogLevel, true);
+    } else if (!anyApplied) {
+        store.log("[JOURNAL] All transaction failed. Just cleanup journal.", JournalLogLevel, true);
     } else {
-        for (std::unique_ptr<TransactionLog>& record : applied) {
-            record->rollback();
-            // Crash guard: undone effects stay a suffix of the records, so a replay
-            // interrupted here finds a shorter prefix applied and goes on undoing it.
+        // Most recent first, each record asked again: undoing a later one can bring back
+        // the state an earlier one left (a track end moved twice).
+        for (size_t i = list.size(); i-- > 0;) {
+            TransactionLog& record = *list[i].record;
+            if (!record.isApplied()) {
+                continue;
+            }
+            record.rollback();
+            // Crash guard: each undone effect is durable before the next one and before
+            // the journal is emptied; a replay interrupted here finds the records not yet
+            // undone still on disk and goes on undoing them.
             barrier();
-            journalLog(store, "ROLLBACK: ", *record);
+            journalLog(store, "ROLLBACK: ", record);
         }
     }
 }

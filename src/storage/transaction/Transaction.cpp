@@ -7,6 +7,12 @@
 #include "storage/transaction/IJournaledStorage.h"
 #include "storage/transaction/ITransactionHandler.h"
 
+Transaction::Transaction(IJournaledStorage& storage, bool defers) : _storage(storage), _defers(defers) {
+    if (!defers) {
+        _storage.joinPendingPages();
+    }
+}
+
 void Transaction::commit() {
     if (_records.empty()) {
         restoreStillListed();
@@ -18,7 +24,11 @@ void Transaction::commit() {
         handler->add(record.get());
     }
     try {
-        handler->commit();
+        if (_defers) {
+            handler->commitDeferred();
+        } else {
+            handler->commit();
+        }
     } catch (...) {
         handler->clear();
         _records.clear();

@@ -14,7 +14,11 @@ class IJournaledStorage;
 // deleted by commit and by the destructor. Used on the storage's writing thread only.
 class Transaction {
 public:
-    explicit Transaction(IJournaledStorage& storage) : _storage(storage) {}
+    // `defers`: the change's effects may wait for the file's next barrier
+    // (ITransactionHandler::commitDeferred); otherwise they are durable when commit returns,
+    // and page joins that wait for a batch are committed first, since this change is built
+    // on the track list they leave.
+    explicit Transaction(IJournaledStorage& storage, bool defers = false);
     virtual ~Transaction() = default;
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -36,6 +40,7 @@ protected:
 
 private:
     IJournaledStorage& _storage;
+    bool _defers;
     std::vector<std::unique_ptr<TransactionLog>> _records;
     std::vector<uint32_t> _stillListed;
 };

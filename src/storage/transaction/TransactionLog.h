@@ -31,7 +31,23 @@ public:
     virtual bool isApplied() = 0;
     // Carries the effect out. Durability is the handler's: it puts a barrier behind.
     virtual void apply() = 0;
+    // Apply in two halves, for a handler that carries several records out with no order
+    // among their writes: the change, then its write-back, which finds nothing left to
+    // write when another record's write-back already wrote the same page. By default the
+    // whole apply is the change.
+    virtual void applyInMemory() { apply(); }
+    virtual void writeBack() {}
     virtual void rollback() = 0;
+    // The page whose header the record holds (0: none). Replay compares that header with
+    // the page on disk, so the page must not be written outside a transaction while a
+    // journal holding the record may still be replayed.
+    virtual uint32_t recordedHeaderPage() const { return 0; }
+    // This record moves on from where `earlier`, a record before it in the same journal,
+    // left the disk: when this one is on disk, `earlier`'s effect was there before it.
+    virtual bool supersedes(const TransactionLog& earlier) const {
+        (void)earlier;
+        return false;
+    }
 
     int serializedSize() const override { return payloadSize() + 2; }
     void readFrom(Buffer& buffer, int position) override;

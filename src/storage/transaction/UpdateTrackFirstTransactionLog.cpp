@@ -30,7 +30,8 @@ bool UpdateTrackFirstTransactionLog::isApplied() {
 void UpdateTrackFirstTransactionLog::apply() {
     SuperBlock& superBlock = storage().superBlock();
     superBlock.setTrackFirst(trackType(), newPage(), newChecksum());
-    superBlock.save();
+    // The journal orders this write: its records undo it when the rest never arrives.
+    superBlock.saveJournaled();
 }
 
 void UpdateTrackFirstTransactionLog::rollback() {

@@ -27,9 +27,17 @@ bool UpdateTrackLastTransactionLog::isApplied() {
 }
 
 void UpdateTrackLastTransactionLog::apply() {
-    SuperBlock& superBlock = storage().superBlock();
-    superBlock.setTrackLast(trackType(), newPage(), newChecksum());
-    superBlock.save();
+    applyInMemory();
+    writeBack();
+}
+
+void UpdateTrackLastTransactionLog::applyInMemory() {
+    storage().superBlock().setTrackLast(trackType(), newPage(), newChecksum());
+}
+
+void UpdateTrackLastTransactionLog::writeBack() {
+    // The journal orders this write: its records undo it when the rest never arrives.
+    storage().superBlock().saveJournaled();
 }
 
 void UpdateTrackLastTransactionLog::rollback() {

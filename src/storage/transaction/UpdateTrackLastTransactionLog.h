@@ -11,9 +11,16 @@ public:
     // The old end is read from the track list now.
     UpdateTrackLastTransactionLog(IJournaledStorage& storage, const PageType& type, uint32_t newPage,
                                   uint32_t newChecksum);
+    // The old end given: a change that moves the same end more than once.
+    UpdateTrackLastTransactionLog(IJournaledStorage& storage, const PageType& type, uint32_t oldPage,
+                                  uint32_t oldChecksum, uint32_t newPage, uint32_t newChecksum)
+        : UpdateTrackTransactionLog(storage, JournalFormat::UpdateTrackLast, type, oldPage, oldChecksum, newPage,
+                                    newChecksum) {}
 
     bool isApplied() override;
     void apply() override;
+    void applyInMemory() override;
+    void writeBack() override;
     void rollback() override;
     void toString(IFormatable& out) const override { format(out, "UpdateTrackLast"); }
 };

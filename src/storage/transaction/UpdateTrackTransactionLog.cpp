@@ -35,3 +35,11 @@ void UpdateTrackTransactionLog::format(IFormatable& out, const char* name) const
     out.format("%s %s %u:%u, prev %u:%u", name, textOf(_trackType).c_str(), _newPage, _newChecksum, _oldPage,
                _oldChecksum);
 }
+
+bool UpdateTrackTransactionLog::supersedes(const TransactionLog& earlier) const {
+    if (earlier.type() != type()) {
+        return false;
+    }
+    const auto& other = static_cast<const UpdateTrackTransactionLog&>(earlier);
+    return other._trackType.equals(_trackType) && other._newPage == _oldPage && other._newChecksum == _oldChecksum;
+}

@@ -24,6 +24,8 @@ public:
     int payloadSize() const override { return JournalFormat::UpdateTrackPayload; }
     void readPayload(Buffer& buffer, int position) override;
     void writePayload(Buffer& buffer) const override;
+    // A later move of the same end of the same track, from where `earlier` moved it.
+    bool supersedes(const TransactionLog& earlier) const override;
 
 protected:
     // "<name> <type> new:checksum, prev old:checksum"

@@ -14,6 +14,7 @@
 #include "storage/transaction/JournalFormat.h"
 #include "storage/transaction/OverwriteTransaction.h"
 #include "storage/transaction/PageFlushTransaction.h"
+#include "storage/transaction/PageJoinTransaction.h"
 #include "storage/transaction/UpdateTrackLastTransactionLog.h"
 
 namespace {
@@ -150,6 +151,121 @@ TEST(Journal, ReplayOfAnUnstartedChangeOnlyEmptiesTheJournal) {
     EXPECT_TRUE(logHas(storage, "[JOURNAL] All transaction failed. Just cleanup journal."));
     EXPECT_EQ(inconsistencies(storage), "");
     storage.close(true);
+}
+
+// Two batches of page joins of one track, the second journaled with the first carried
+// along (no barrier made the first durable in between): once both reached the disk the
+// journal holds a finished change. Replay keeps it, and a reader accepts the file.
+TEST(Journal, CarriedPageJoinsOfOneTrackThatReachedTheDiskAreKeptAndReadable) {
+    TempDir dir;
+    std::string path = formattedStorage(dir, "a.strg");
+    std::vector<uint32_t> pages;
+    {
+        TestStorage storage({&PageType::Event});
+        ASSERT_TRUE(storage.open(path.c_str()));
+        writeIDs(storage, PageType::Event, 1, PerPage * 2 + 1);
+        storage.joinPendingPages();
+        std::vector<uint32_t> first = pagesOf(storage, PageType::Event);
+        writeIDs(storage, PageType::Event, PerPage * 2 + 2, PerPage * 4 + 1);
+        storage.joinPendingPages();
+        pages = pagesOf(storage, PageType::Event);
+        ASSERT_EQ(first.size(), 2u);
+        ASSERT_EQ(pages.size(), 4u);
+        // Each batch: an extract per page and the track end moved (from nothing, the first
+        // batch moves it twice); the second journal holds both.
+        EXPECT_EQ(storage.journalingHandler().journal()->itemCount(), 4u + 3u);
+        storage.close(false);  // no flush: the journal stays as the last join left it
+    }
+    {
+        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+        TestStorage reader({&PageType::Event});
+        EXPECT_TRUE(reader.open(path.c_str()));
+        for (const std::string& finding : reader.openFindings()) {
+            // (The last page links to the page that was still in memory: a live file's end.)
+            EXPECT_EQ(finding.find("journal"), std::string::npos) << finding;
+        }
+        EXPECT_EQ(pagesOf(reader, PageType::Event), pages);
+        reader.close(false);
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    }
+    TestStorage storage({&PageType::Event});
+    ASSERT_TRUE(storage.open(path.c_str()));
+    EXPECT_TRUE(logHas(storage, "[JOURNAL] All transaction succeeds except clear log. (commited)"))
+        << logText(storage);
+    EXPECT_FALSE(logHas(storage, "ROLLBACK: "));
+    EXPECT_EQ(pagesOf(storage, PageType::Event), pages);
+    EXPECT_EQ(inconsistencies(storage), "");
+    storage.close(true);
+}
+
+// Two batches of page joins, the second journaled with the first carried along, and the
+// power goes before a barrier covers the second one's writes: the track-list write reached
+// the disk, the free-list write did not. Replay asks each record again after undoing the
+// later ones, so the track end moves back over both batches (the first had not been
+// flushed) and every page of them is free again.
+TEST(Journal, ReplayUndoesCarriedPageJoinsMostRecentFirst) {
+    TempDir dir;
+    std::string base = formattedStorage(dir, "base.strg");
+    std::string work = dir.file("work.strg");
+    std::vector<uint32_t> before;
+    {
+        TestStorage storage;
+        ASSERT_TRUE(storage.open(base.c_str()));
+        writeIDs(storage, PageType::Timeline, 1, PerPage + 1);
+        storage.flush();
+        before = pagesOf(storage, PageType::Timeline);
+        storage.close(true);
+    }
+    bool found = false;
+    for (uint32_t seed = 1; seed <= 200 && !found; ++seed) {
+        copyFile(base, work);
+        uint32_t listPage = 0;
+        {
+            TestStorage storage;
+            ASSERT_TRUE(storage.open(work.c_str()));
+            PlanScope scope;
+            // Each page is written when the next one begins: one page per batch.
+            writeIDs(storage, PageType::Timeline, PerPage + 2, PerPage * 3 + 1);
+            storage.joinPendingPages();
+            writeIDs(storage, PageType::Timeline, PerPage * 3 + 2, PerPage * 4 + 1);
+            storage.joinPendingPages();
+            TrackListItem list;
+            ASSERT_TRUE(storage.superBlock().findTrack(PageType::FreePageList, list));
+            listPage = list.lastPage();
+            // The flush's first write (a page) never happens: the power goes there.
+            scope.plan.cutPowerAtWrite(scope.plan.writeCount() + 1, seed);
+            try {
+                storage.flush();
+            } catch (const Exception&) {
+            }
+            ASSERT_TRUE(scope.plan.powerIsCut());
+            bool trackListKept = false;
+            bool freeListKept = true;
+            for (const FaultPlan::Outcome& o : scope.plan.outcomes()) {
+                if (o.offset == 0) {
+                    trackListKept = o.keptBytes == o.length;
+                } else if (o.offset == storage.superBlock().pageOffset(listPage)) {
+                    freeListKept = o.keptBytes > 0;
+                }
+            }
+            found = trackListKept && !freeListKept;
+            storage.close(false);
+        }
+        if (!found) {
+            continue;
+        }
+        TestStorage storage;
+        ASSERT_TRUE(storage.open(work.c_str()));
+        std::string log = logText(storage);
+        EXPECT_NE(log.find("[JOURNAL] Fail: ExtractFreePage"), std::string::npos) << log;
+        size_t later = log.find("ROLLBACK: UpdateTrackLast TIML");
+        ASSERT_NE(later, std::string::npos) << log;
+        EXPECT_NE(log.find("ROLLBACK: UpdateTrackLast TIML", later + 1), std::string::npos) << log;
+        EXPECT_EQ(pagesOf(storage, PageType::Timeline), before);
+        EXPECT_EQ(inconsistencies(storage), "");
+        storage.close(true);
+    }
+    EXPECT_TRUE(found) << "no seed kept the track-list write and dropped the free-list write";
 }
 
 TEST(JournalRecords, FreeListAndTrackRecordsTestTheirOwnEffect) {
