@@ -1,8 +1,8 @@
-// Pages joining a track through Storage::flushPage, which commits the full journaled
-// PageFlushTransaction (journal, free-list page, track list, the page, each behind its
-// barrier), against plain O_DIRECT pwrite of the same 512 KiB pages with no ordering at
-// all. A third figure, plain pwrite with one fdatasync per page, shows how much of the
-// difference is the barriers themselves. This is what archiving pays per page of media.
+// Pages joining a track through Storage::flushPage: each page is written whole, and every
+// 4 MiB of pages join their track in one journaled batch (journal, barrier, free-list page
+// and track list), against plain O_DIRECT pwrite of the same 512 KiB pages with no
+// ordering at all. A third figure, plain pwrite with one fdatasync per page, shows what
+// a barrier per page would cost. This is what archiving pays per page of media.
 //
 // Usage: bench_page_join [directory] [rounds]   (default: /tmp, 6 rounds of 24 pages)
 
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
                     PagesPerRound / s, mib / s, barriers * PagesPerRound / mib, writes);
     };
     std::printf("%u pages of %u KiB per round, best of %d rounds\n", PagesPerRound, PageSize / 1024, rounds);
-    report("flushPage (PageFlushTransaction)", engineBest, barriersPerPage, writesPerPage);
+    report("flushPage (batched page joins)", engineBest, barriersPerPage, writesPerPage);
     report("plain O_DIRECT pwrite", plainBest, 0, 1);
     report("plain pwrite + fdatasync per page", syncedBest, 1, 1);
     double ours = mib / seconds(engineBest);
