@@ -96,6 +96,7 @@ private:
 
     std::vector<pollfd> _pollFds;               // worker only
     std::vector<SessionContextImpl*> _polled;   // worker only, parallel to _pollFds[1..]
+    std::vector<bool> _buffered;                 // worker only: _polled's with bytes read ahead
     WorkerThread _worker;
     bool _started = false;
 };

@@ -1,5 +1,6 @@
 #include "network/socket/SocketChannel.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/ByteBuffer.h"
@@ -11,6 +12,7 @@ int SocketChannel::createSocket() {
 }
 
 void SocketChannel::onClosed() {
+    _aheadStart = _aheadEnd = 0;  // bytes of the old connection never reach a new one
     _localAddress = SocketAddress();
     _remoteAddress = SocketAddress();
     _pendingRemote = SocketAddress();
@@ -80,7 +82,53 @@ void SocketChannel::adopt(int s, const SocketAddress& peer) {
 }
 
 int SocketChannel::read(ByteBuffer& buffer) {
-    return transfer(buffer, false);
+    int wanted = buffer.remaining();
+    if (wanted <= 0 || _aheadSize == 0) {
+        return transfer(buffer, false);
+    }
+    if (!hasBufferedInput()) {
+        if (wanted >= _aheadSize) {
+            return transfer(buffer, false);  // a large read goes straight to its buffer
+        }
+        int received = receiveAhead();
+        if (received <= 0) {
+            return received;
+        }
+    }
+    int n = std::min(wanted, _aheadEnd - _aheadStart);
+    buffer.put(_ahead.data() + _aheadStart, n);
+    _aheadStart += n;
+    if (_aheadStart == _aheadEnd) {
+        _aheadStart = _aheadEnd = 0;
+    }
+    return n;
+}
+
+void SocketChannel::setReadAhead(int bytes) {
+    _aheadSize = std::max(bytes, 0);
+    _ahead.clear();  // taken at the first read that needs it
+    _ahead.shrink_to_fit();
+    _aheadStart = _aheadEnd = 0;
+}
+
+int SocketChannel::receiveAhead() {
+    if (_ahead.size() != static_cast<size_t>(_aheadSize)) {
+        _ahead.resize(static_cast<size_t>(_aheadSize));
+    }
+    try {
+        int done = read(socket(), _ahead.data(), _aheadSize);
+        if (done < 0) {
+            _lastError = EWOULDBLOCK;
+            return WouldBlock;
+        }
+        _lastError = 0;
+        _aheadStart = 0;
+        _aheadEnd = done;
+        return done;
+    } catch (const SocketException& e) {
+        _lastError = e.errorCode();
+        return -1;
+    }
 }
 
 int SocketChannel::write(ByteBuffer& buffer) {

@@ -2,6 +2,8 @@
 
 #include <netinet/in.h>
 
+#include <vector>
+
 #include "network/socket/NetworkChannel.h"
 #include "network/socket/SocketAddress.h"
 
@@ -32,7 +34,14 @@ public:
 
     // Receives at most remaining() bytes at the buffer's position and advances it. Returns
     // the byte count (0: the peer closed), WouldBlock, or -1 on error (see lastError()).
+    // With read-ahead on, the bytes may come from what an earlier receive brought.
     int read(ByteBuffer& buffer);
+    // Read-ahead: a read for less than `bytes` receives up to `bytes` at once and keeps what
+    // the read did not take for the next ones, so a stream of small records costs one
+    // receive per `bytes` instead of one or two per record. 0 turns it off. Whoever waits
+    // for the socket to become readable must first serve hasBufferedInput().
+    void setReadAhead(int bytes);
+    bool hasBufferedInput() const { return _aheadEnd > _aheadStart; }
     // Sends at most remaining() bytes from the buffer's position and advances it. Same
     // results as read.
     int write(ByteBuffer& buffer);
@@ -49,6 +58,12 @@ protected:
 
 private:
     int transfer(ByteBuffer& buffer, bool sending);
+    // One receive into the read-ahead buffer: its result as transfer's.
+    int receiveAhead();
+    std::vector<uint8_t> _ahead;
+    int _aheadSize = 0;
+    int _aheadStart = 0;
+    int _aheadEnd = 0;
     SocketAddress _localAddress;
     SocketAddress _remoteAddress;
     SocketAddress _pendingRemote;

@@ -289,3 +289,36 @@ TEST(SelectDispatcher, ThrowingCallbackClosesOnlyItsConnectionAndTheWorkerGoesOn
     peer.accept();
     EXPECT_TRUE(healthy.waitFor([&] { return healthy.connected; }));
 }
+
+// Small records that one receive brought together are all delivered, also when the peer
+// then sends nothing more: bytes read ahead wait in the channel, not in the socket, so
+// the round must not wait for the socket to become readable again.
+TEST(SelectDispatcher, RecordsReadAheadInOneBurstAreAllDeliveredWithoutMoreTraffic) {
+    constexpr int Records = 300;
+    constexpr int RecordSize = 8;
+    class RearmingSession : public RecordingSession {
+    public:
+        void receiveCompleted(int bytes) override {
+            RecordingSession::receiveCompleted(bytes);
+            buffer.clear();
+            context().receive(&buffer);
+        }
+        ByteBuffer buffer{RecordSize};
+    };
+    RearmingSession session;
+    SelectDispatcher dispatcher(2, 0, "test dispatcher");
+    dispatcher.start();
+    Peer peer;
+    ASSERT_TRUE(dispatcher.attach(session));
+    session.context().connect(peer.address());
+    SocketChannel& accepted = peer.accept();
+    ASSERT_TRUE(session.waitFor([&] { return session.connected; }));
+    session.context().receive(&session.buffer);
+    ByteBuffer burst = recordOf(Records * RecordSize, 7);
+    while (burst.remaining() > 0) {
+        ASSERT_GT(accepted.write(burst), 0);
+    }
+    EXPECT_TRUE(session.waitFor([&] { return session.received == Records * RecordSize; }))
+        << "delivered " << session.received << " of " << Records * RecordSize << " bytes";
+    EXPECT_EQ(session.closedWith, -1);
+}

@@ -93,3 +93,46 @@ TEST(SocketChannel, NonBlockingReadWithNothingThereWouldBlock) {
     EXPECT_EQ(client.read(in), SocketChannel::WouldBlock);
     EXPECT_EQ(in.position(), 0);
 }
+
+// With read-ahead a run of small reads is served from one receive, in order, and what is
+// left of it goes with the connection: a channel opened again starts with nothing.
+TEST(SocketChannel, ReadAheadServesSmallReadsInOrderAndForgetsTheRestAtClose) {
+    ServerSocketChannel listener;
+    listener.open();
+    listener.bind(SocketAddress("127.0.0.1", 0), 4);
+    SocketAddress target("127.0.0.1", listener.localAddress().port());
+    SocketChannel client;
+    client.setReadAhead(64);
+    client.open();
+    ASSERT_TRUE(client.connect(target));
+    SocketChannel server;
+    ASSERT_TRUE(listener.accept(server));
+
+    std::string sent;
+    for (int i = 0; i < 40; ++i) {
+        sent += static_cast<char>('a' + i % 26);
+    }
+    ByteBuffer out(static_cast<int>(sent.size()));
+    out.put(sent.data(), static_cast<int>(sent.size()));
+    out.flip();
+    ASSERT_EQ(server.write(out), static_cast<int>(sent.size()));
+    std::string got;
+    while (got.size() < 30) {
+        ByteBuffer in(3);
+        ASSERT_GT(client.read(in), 0);
+        got.append(reinterpret_cast<char*>(in.data()), static_cast<size_t>(in.position()));
+    }
+    EXPECT_EQ(got, sent.substr(0, 30));
+    EXPECT_TRUE(client.hasBufferedInput()) << "one receive should have brought all 40 bytes";
+
+    client.close();
+    EXPECT_FALSE(client.hasBufferedInput());
+    client.open();
+    ASSERT_TRUE(client.connect(target));
+    SocketChannel second;
+    ASSERT_TRUE(listener.accept(second));
+    second.close();
+    ByteBuffer in(4);
+    EXPECT_EQ(client.read(in), 0) << "the new connection delivered bytes of the old one";
+    EXPECT_EQ(in.position(), 0);
+}
