@@ -23,8 +23,9 @@ struct ArchivedFrame {
     static ArchivedFrame of(const MediaFrame& frame, const MediaPosition& position);
     static ArchivedFrame of(const TextInFrame& frame, const MediaPosition& position);
 
+    // The plain numbers first: frames looked up among those of one second share the time.
     bool sameAs(const ArchivedFrame& other) const {
-        return time.equals(other.time) && mediaType == other.mediaType && channelMask == other.channelMask &&
-               syncKeyID == other.syncKeyID && syncIndex == other.syncIndex && position == other.position;
+        return syncIndex == other.syncIndex && channelMask == other.channelMask && syncKeyID == other.syncKeyID &&
+               mediaType == other.mediaType && position == other.position && time.equals(other.time);
     }
 };
