@@ -131,13 +131,12 @@ int killCount() {
 }
 
 // Kills that land within moments of a run's first archived frame: on the fresh group
-// around its first resume record, later just after a resume. Off unless
-// QUILLFEN_ARCHIVE_EARLY_KILLS gives a count: a resume from a record that names one of the
-// storage's very first frames still loses frames after the kill (the roll back inside the
-// storage's first recording-table record), which these kills reach every time.
+// around its first resume record, later just after a resume, where a roll back reaches
+// into the storage's first recording-table record. Four by default, before the others;
+// QUILLFEN_ARCHIVE_EARLY_KILLS sets another count.
 int earlyKillCount() {
     const char* value = std::getenv("QUILLFEN_ARCHIVE_EARLY_KILLS");
-    return value != nullptr ? std::max(0, std::atoi(value)) : 0;
+    return value != nullptr ? std::max(0, std::atoi(value)) : 4;
 }
 
 }  // namespace
