@@ -1,5 +1,5 @@
 // Pages joining a track through Storage::flushPage: each page is written whole, and every
-// 4 MiB of pages join their track in one journaled batch (journal, barrier, free-list page
+// 8 MiB of pages join their track in one journaled batch (journal, barrier, free-list page
 // and track list), against plain O_DIRECT pwrite of the same 512 KiB pages with no
 // ordering at all. A third figure, plain pwrite with one fdatasync per page, shows what
 // a barrier per page would cost. This is what archiving pays per page of media.

@@ -4,7 +4,7 @@
 // and one fdatasync at the end. The frames are generated before the clock starts. Best
 // of several rounds for each side, measured side by side.
 //
-// Usage: bench_record [directory] [rounds] [MiB per round]   (default: /tmp, 3, 128)
+// Usage: bench_record [directory] [rounds] [MiB per round]   (default: /tmp, 5, 256)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -92,8 +92,8 @@ std::vector<Frame> framesOf(const SyntheticRecording& recording, uint64_t budget
 
 int main(int argc, char** argv) {
     std::string base = argc > 1 ? argv[1] : "/tmp";
-    int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    uint64_t budget = (argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 128) << 20;
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    uint64_t budget = (argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 256) << 20;
     std::string dirTemplate = base + "/bench_record.XXXXXX";
     if (mkdtemp(dirTemplate.data()) == nullptr) {
         std::perror("mkdtemp");

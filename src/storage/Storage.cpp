@@ -877,9 +877,9 @@ void Storage::queueJoin(Page& page) {
 }
 
 uint32_t Storage::joinBatchSize() {
-    // About 4 MiB of pages per journal; the records of two batches must share the
-    // journal header's sector.
-    constexpr uint32_t BatchBytes = 4u << 20;
+    // About 8 MiB of pages per journal, at most 16 (so that a batch's records and the
+    // previous batch's they carry fit the journal header's sector).
+    constexpr uint32_t BatchBytes = 8u << 20;
     constexpr uint32_t MaxPages = 16;
     uint32_t pages = BatchBytes / std::max<uint32_t>(_superBlock.pageSize(), 1);
     return std::clamp<uint32_t>(pages, 1, MaxPages);

@@ -116,7 +116,7 @@ public:
     virtual void overwriteOldest();
     // A track hands a page it filled or must make durable. A page still listed as free is
     // written whole and joins its track with the next batch of page joins (a journaled
-    // PageJoinTransaction for about 4 MiB of pages); any other page writes its changed
+    // PageJoinTransaction for about 8 MiB of pages); any other page writes its changed
     // blocks, data before header.
     virtual void flushPage(Page& page);
     // Every track's unsaved page, the waiting page joins, the information values and the
