@@ -821,7 +821,9 @@ void Storage::flushPage(Page& page) {
     }
     try {
         // The page may name items of pages that wait to join their tracks (timeline entries
-        // name media): they join first, and are durable before the page's new header.
+        // name media): they join first, and are durable before the page's new header. Its
+        // new data goes down before all that, so one barrier covers both.
+        page.saveDataBlocks();
         joinPendingPages();
         transactionHandler()->beforeUnjournaledWrite(page.pageNumber());
         page.syncSaveDirty();

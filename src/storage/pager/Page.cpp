@@ -264,6 +264,36 @@ void Page::syncSaveDirty() {
     _cache.afterWrite(*this, false);
 }
 
+void Page::saveDataBlocks() {
+    if (_readOnly || _headerOnly || _buffer.isClean()) {
+        return;
+    }
+    uint32_t block = ioBlockSize();
+    bool all = _buffer.mask().isAllDirty();
+    bool headerDirty = all;
+    if (all) {
+        writeData(block, _superBlock.pageSize() - block, true);
+    } else {
+        for (const DirtyRange& range : _buffer.dirtyRanges()) {
+            uint32_t start = static_cast<uint32_t>(range.offset);
+            uint32_t end = start + static_cast<uint32_t>(range.length);
+            if (start < block) {
+                headerDirty = true;
+                start = block;
+            }
+            if (end > start) {
+                writeData(start, end - start, false);
+            }
+        }
+    }
+    _buffer.clearDirty();
+    if (headerDirty) {
+        int length = _buffer.blockLength();
+        int last = (static_cast<int>(block) + length - 1) / length - 1;
+        _buffer.mask().setRange(0, std::min(last, _buffer.mask().bitCount() - 1));
+    }
+}
+
 void Page::saveUnordered() {
     if (_readOnly || _headerOnly || _buffer.isClean()) {
         return;

@@ -60,6 +60,10 @@ public:
     // Only the blocks that changed; data first, barrier, header last.
     virtual void syncSaveDirty();
     virtual void saveHeader();
+    // Only the changed blocks after the header block; the header block stays changed for
+    // the write-back that follows (syncSaveDirty). What goes down here counts for nothing
+    // until that header does, so it may precede other writes the header must wait for.
+    virtual void saveDataBlocks();
     // Every changed block, the header block with them, without a barrier (a whole page in
     // one write). Only for a page that no track on disk names (still on the stored free
     // list): what it holds means nothing until a later change, ordered behind a barrier,
