@@ -242,6 +242,16 @@ void Page::syncSaveDirty() {
         return;
     }
     _cache.beforeWrite(*this, false);
+    if (writeChangedDataBlocks()) {
+        // The header may describe the data just written, or data an earlier write-back
+        // left without a barrier: it goes last, behind one when needed.
+        writeHeaderBlock();
+    }
+    finishWriteBack();
+    _cache.afterWrite(*this, false);
+}
+
+bool Page::writeChangedDataBlocks() {
     uint32_t block = ioBlockSize();
     bool headerDirty = false;
     for (const DirtyRange& range : _buffer.dirtyRanges()) {
@@ -255,13 +265,7 @@ void Page::syncSaveDirty() {
             writeData(start, end - start, false);
         }
     }
-    if (headerDirty) {
-        // The header may describe the data just written, or data an earlier write-back
-        // left without a barrier: it goes last, behind one when needed.
-        writeHeaderBlock();
-    }
-    finishWriteBack();
-    _cache.afterWrite(*this, false);
+    return headerDirty;
 }
 
 void Page::saveDataBlocks() {
@@ -269,22 +273,11 @@ void Page::saveDataBlocks() {
         return;
     }
     uint32_t block = ioBlockSize();
-    bool all = _buffer.mask().isAllDirty();
-    bool headerDirty = all;
-    if (all) {
+    bool headerDirty = true;
+    if (_buffer.mask().isAllDirty()) {
         writeData(block, _superBlock.pageSize() - block, true);
     } else {
-        for (const DirtyRange& range : _buffer.dirtyRanges()) {
-            uint32_t start = static_cast<uint32_t>(range.offset);
-            uint32_t end = start + static_cast<uint32_t>(range.length);
-            if (start < block) {
-                headerDirty = true;
-                start = block;
-            }
-            if (end > start) {
-                writeData(start, end - start, false);
-            }
-        }
+        headerDirty = writeChangedDataBlocks();
     }
     _buffer.clearDirty();
     if (headerDirty) {

@@ -140,6 +140,9 @@ private:
     uint64_t writeRange(uint32_t offset, uint32_t length);
     void writeData(uint32_t offset, uint32_t length, bool wholePage);
     void writeHeaderBlock();
+    // Writes the changed blocks after the header block (none for a header-only page);
+    // whether the header block changed too.
+    bool writeChangedDataBlocks();
     // After a write-back: the changes are on disk, or (read-only) dropped.
     void finishWriteBack();
     uint32_t ioBlockSize() const;
