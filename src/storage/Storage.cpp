@@ -218,9 +218,6 @@ bool Storage::open(const char* path) {
             throw;
         }
         holdLog(false);
-        // What the correction and the held log lines wrote joins its tracks before the
-        // storage is used.
-        joinPendingPages();
         if (_broken) {
             log("[OPEN FAIL] corrupted", 0, true);
             try {
@@ -232,6 +229,9 @@ bool Storage::open(const char* path) {
             _superBlock.clear();
             return false;
         }
+        // What the correction and the held log lines wrote joins its tracks before the
+        // storage is used.
+        joinPendingPages();
         _nextItemID = correctedNextItemID();
         openTracks();
     } catch (...) {
@@ -307,7 +307,6 @@ bool Storage::close(bool flush) {
             flush);
         if (flush) {
             flushAll();
-            transactionHandler()->settle();
         }
     } catch (const Exception& e) {
         QF_TRACE("Storage::close: %s", e.describe().c_str());
@@ -396,8 +395,8 @@ void Storage::format(const FormatOptions& options) {
         _clock.clear();
         _broken = false;
         updateTimeStamp();
-        transactionHandler()->settle();
         barrier();  // the format is complete on disk before it is reported done
+        transactionHandler()->emptyJournalIfSettled();
     } catch (...) {
         _broken = true;
         try {
@@ -861,8 +860,6 @@ void Storage::flush() {
     // Crash guard: what a flush wrote (the resume point stored after it among others)
     // survives a power cut once flush returns.
     barrier();
-    // Every change the journal describes is durable now: it may be emptied (no barrier; a
-    // journal whose change is complete is harmless to replay).
     transactionHandler()->emptyJournalIfSettled();
 }
 

@@ -23,7 +23,7 @@ public:
     // describing the change; the handler then refuses further commits (IOException),
     // so nothing overwrites that journal before the next open replays it.
     virtual void commit() = 0;
-    // As commit, for a page joining its track: the effects need not be durable when it
+    // As commit, for pages joining their tracks: the effects need not be durable when it
     // returns; they become so at the next barrier of the file, and until then the journal
     // keeps describing them (also inside the next such commit's journal). Errors as commit.
     virtual void commitDeferred() { commit(); }
@@ -31,11 +31,10 @@ public:
     // made durable first, and when the journal on disk may still be replayed and holds the
     // page's header, it is first made durably empty.
     virtual void beforeUnjournaledWrite(uint32_t page) { (void)page; }
-    // Right after a barrier of the file: empties a journal whose effects that barrier made
-    // durable (the empty header then waits for the caller's next barrier).
+    // After a barrier of the file (a flush's last, a format's): empties a journal whose
+    // effects are durable. No barrier behind: a lost empty header only leaves a complete
+    // change to replay, which replay keeps.
     virtual void emptyJournalIfSettled() {}
-    // Leaves the journal durably empty (a storage closing with a flush).
-    virtual void settle() {}
     // Replays and empties the journal (writable open).
     virtual void rollbackTransaction() = 0;
     virtual void applyAll() = 0;

@@ -259,19 +259,6 @@ void JournalingTransactionHandler::emptyJournalIfSettled() {
     }
 }
 
-void JournalingTransactionHandler::settle() {
-    if (isJournalEmpty() || storage()->isReadOnly() || hasFailed()) {
-        return;
-    }
-    if (!effectsDurable()) {
-        // Crash guard: an empty journal must not reach the disk before the effects it
-        // stops describing.
-        barrier();
-    }
-    // No barrier behind: a journal whose change is complete is harmless to replay.
-    clearJournal();
-}
-
 bool JournalingTransactionHandler::isJournalEmpty() {
     return !_journal || !_journal->isLoaded() || _journal->itemCount() == 0;
 }

@@ -21,7 +21,8 @@ class TransactionLog;
 //   all: they become durable at the file's next barrier. Until then the journal keeps
 //   describing them: the next batch carries their records into its own journal (both
 //   fit the header's sector), any other commit or any write outside a transaction puts a
-//   barrier first, and the journal is emptied only after a barrier made them durable.
+//   barrier first, and the journal is emptied only after a barrier made them durable
+//   (at the end of a flush or a format).
 //   One barrier per batch instead of five per page;
 // - a page whose header a journal on disk records is not written outside a transaction
 //   before that journal is durably empty (replay would take the complete change for an
@@ -41,7 +42,6 @@ public:
     void commitDeferred() override;
     void beforeUnjournaledWrite(uint32_t page) override;
     void emptyJournalIfSettled() override;
-    void settle() override;
     void rollbackTransaction() override;
     void writeJournal() override;
     void clearJournal() override;
