@@ -376,36 +376,30 @@ TEST(RecoveryPowerCut, EveryCutOfARecordingSessionOpensCorrectedWithEveryDurable
     uint64_t ran = 0;
     uint32_t failures = 0;
     uint64_t onlyPoint = std::getenv("QUILLFEN_CUT_POINT") ? std::atoll(std::getenv("QUILLFEN_CUT_POINT")) : 0;
-    for (uint64_t point = onlyPoint ? onlyPoint : 1; point <= ref.writes && failures < 5; point += onlyPoint ? ref.writes : stride) {
+    // One cut point with every seed; `count` counts the runs the power went in.
+    auto cutAt = [&](uint64_t point, bool atBarrier, uint64_t& count) {
         for (uint32_t seed = 1; seed <= seeds && failures < 5; ++seed) {
-            CutRun run = runToCut(base, work, ref, point, seed);
+            CutRun run = runToCut(base, work, ref, point, seed, atBarrier);
             if (!run.cut) {
                 continue;
             }
-            ++ran;
+            ++count;
             std::string problems = verifyAfterCrash(work, run);
             if (!problems.empty()) {
                 ++failures;
-                ADD_FAILURE() << "cut at write " << point << ", seed " << seed << ":\n" << problems;
+                ADD_FAILURE() << "cut at " << (atBarrier ? "barrier " : "write ") << point << ", seed " << seed
+                              << ":\n" << problems;
             }
         }
+    };
+    for (uint64_t point = onlyPoint ? onlyPoint : 1; point <= ref.writes && failures < 5; point += onlyPoint ? ref.writes : stride) {
+        cutAt(point, false, ran);
     }
     // At every barrier too: what was written since the one before (a journal among it) may
     // or may not be kept.
     uint64_t barrierCuts = 0;
     for (uint64_t point = 1; point <= ref.barriers && failures < 5 && onlyPoint == 0; ++point) {
-        for (uint32_t seed = 1; seed <= seeds && failures < 5; ++seed) {
-            CutRun run = runToCut(base, work, ref, point, seed, true);
-            if (!run.cut) {
-                continue;
-            }
-            ++barrierCuts;
-            std::string problems = verifyAfterCrash(work, run);
-            if (!problems.empty()) {
-                ++failures;
-                ADD_FAILURE() << "cut at barrier " << point << ", seed " << seed << ":\n" << problems;
-            }
-        }
+        cutAt(point, true, barrierCuts);
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
