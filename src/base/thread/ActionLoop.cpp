@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-ActionLoop::ActionLoop() : LoopingThread(nullptr) {}
+ActionLoop::ActionLoop(int roundMilliseconds) : LoopingThread(nullptr), _roundMilliseconds(roundMilliseconds) {}
 
 void ActionLoop::onStart() {
     std::lock_guard<Mutex> guard(_mutex);
@@ -22,7 +22,18 @@ void ActionLoop::onStop() {
 
 void ActionLoop::runOnce() {
     tickActors();
-    Thread::sleep(RoundMilliseconds);
+    if (!stopRequested()) {
+        _wakeUp->pause(_roundMilliseconds);
+    }
+}
+
+void ActionLoop::wakeUp() {
+    _wakeUp->request();
+}
+
+void ActionLoop::stop() {
+    LoopingThread::stop();
+    wakeUp();
 }
 
 void ActionLoop::tickActors() {
@@ -40,6 +51,7 @@ void ActionLoop::addActor(Actor* actor) {
         return;
     }
     _actors.push_back(actor);
+    actor->setWakeUp(_wakeUp);
     if (_running) {
         actor->start();
     }
@@ -47,6 +59,9 @@ void ActionLoop::addActor(Actor* actor) {
 
 void ActionLoop::removeActor(Actor* actor) {
     std::lock_guard<Mutex> guard(_mutex);
+    if (std::find(_actors.begin(), _actors.end(), actor) != _actors.end()) {
+        actor->setWakeUp(nullptr);
+    }
     _actors.erase(std::remove(_actors.begin(), _actors.end(), actor), _actors.end());
 }
 

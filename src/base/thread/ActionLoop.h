@@ -1,13 +1,17 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "base/thread/Actor.h"
+#include "base/thread/LoopWakeUp.h"
 #include "base/thread/LoopingThread.h"
 #include "base/thread/Mutex.h"
 
 // An unnamed looping thread that ticks its actors in the order they were added, one
-// round about every 100 ms. Actors are added and removed under the loop's mutex, which is
+// round about every 100 ms, or at once when an actor asks for an action that is due
+// already (wakeUp()): a chain of actions that each ask for the next runs without a pause
+// between them. Actors are added and removed under the loop's mutex, which is
 // also held for a whole round, so once removeActor() returns the loop no longer uses the
 // actor and it may be destroyed. Actors are not owned.
 //
@@ -19,7 +23,7 @@ class ActionLoop : public LoopingThread {
 public:
     static constexpr int RoundMilliseconds = 100;
 
-    ActionLoop();
+    explicit ActionLoop(int roundMilliseconds = RoundMilliseconds);
 
     void onStart() override;
     void runOnce() override;
@@ -35,10 +39,16 @@ public:
     // One round without the pause: ticks every actor. runOnce() calls it before sleeping;
     // tests call it directly.
     void tickActors();
+    // Ends the pause after the current round, or the next pause when none is under way.
+    void wakeUp();
+    void stop() override;
 
 private:
     Mutex _mutex;
     std::vector<Actor*> _actors;
     // Between onStart() and onStop(): actors added now must be started by addActor().
     bool _running = false;
+
+    const int _roundMilliseconds;
+    const std::shared_ptr<LoopWakeUp> _wakeUp = std::make_shared<LoopWakeUp>();
 };

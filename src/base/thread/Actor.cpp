@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/Clock.h"
+#include "base/thread/LoopWakeUp.h"
 
 void Actor::start() {
     std::lock_guard<Mutex> guard(_mutex);
@@ -16,6 +17,14 @@ void Actor::requestAction(int actionId, const DateTime& at) {
     std::lock_guard<Mutex> guard(_mutex);
     _pendingAction = actionId;
     _pendingTime = at;
+    if (_wakeUp && !at.greaterThan(Clock::current().now())) {
+        _wakeUp->request();
+    }
+}
+
+void Actor::setWakeUp(std::shared_ptr<LoopWakeUp> wakeUp) {
+    std::lock_guard<Mutex> guard(_mutex);
+    _wakeUp = std::move(wakeUp);
 }
 
 void Actor::scheduleAction(int actionId, const Time& at) {

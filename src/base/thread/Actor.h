@@ -1,8 +1,12 @@
 #pragma once
 
+#include <memory>
+
 #include "base/DateTime.h"
 #include "base/thread/Mutex.h"
 #include "base/thread/ScheduledActionList.h"
+
+class LoopWakeUp;
 
 // Something driven by an ActionLoop: on every tick it either runs one action that is due
 // (a daily scheduled action, or one requested for a given moment) through onAction(), or
@@ -10,7 +14,9 @@
 //
 // requestAction(), scheduleAction() and clearSchedule() may be called from any thread.
 // tick() runs on the loop's thread and calls onIdle()/onAction() without holding the
-// actor's mutex, so those may request or schedule actions of the same actor.
+// actor's mutex, so those may request or schedule actions of the same actor. An action
+// requested for a moment that has come already wakes the loop the actor is on, so it runs
+// at once rather than after the loop's pause.
 class Actor {
 public:
     static constexpr int NoAction = -1;
@@ -35,6 +41,10 @@ public:
     // One round: runs the action due now, if any, or onIdle().
     void tick();
 
+    // How to wake the loop that ticks this actor: set by the loop when it adds the actor,
+    // cleared when it removes it.
+    void setWakeUp(std::shared_ptr<LoopWakeUp> wakeUp);
+
 private:
     // Takes the action due at `now` off the actor: NoAction when nothing is due yet.
     int takeDueAction(const DateTime& now);
@@ -42,5 +52,6 @@ private:
     ScheduledActionList _schedule;
     int _pendingAction = NoAction;
     DateTime _pendingTime;
+    std::shared_ptr<LoopWakeUp> _wakeUp;
     Mutex _mutex;
 };

@@ -96,7 +96,7 @@ void MediaDispatcherClient::recordTaken() {
     BlockingVariableLengthQueue* queue = _queue.get();
     // A producer that found the queue full marks its record aside before it looks for
     // room once more, so one of the two always sees the room this record left.
-    if (queue == nullptr || !_hasAside.load()) {
+    if (queue == nullptr || !_hasAside.load() || !hasDrainedToResume(*queue)) {
         return;
     }
     std::lock_guard<Mutex> guard(_asideMutex);
@@ -111,6 +111,13 @@ void MediaDispatcherClient::recordTaken() {
         MediaDispatcher::instance().recordQueued(this);
         endAside();
     }
+}
+
+// A held source resumes only once the queue has drained to half its capacity. Resuming
+// as soon as the record put aside fits would, while the listener is the slower side, wake
+// the network thread for every record taken and have it receive one frame per round.
+bool MediaDispatcherClient::hasDrainedToResume(BlockingVariableLengthQueue& queue) {
+    return queue.count() == 0 || queue.freeSpace() >= queue.capacity() / 2;
 }
 
 void MediaDispatcherClient::clearMediaQueue() {

@@ -67,6 +67,7 @@ protected:
 private:
     // Under _asideMutex: the record put aside went in, or was dropped.
     void endAside();
+    static bool hasDrainedToResume(BlockingVariableLengthQueue& queue);
 
     std::unique_ptr<BlockingVariableLengthQueue> _queue;
     Mutex _asideMutex;

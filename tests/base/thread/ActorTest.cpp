@@ -28,6 +28,9 @@ public:
         if (actionId == 5) {
             requestAction(6, Clock::current().now().plusSeconds(60));
         }
+        if (actionId == 7) {
+            requestAction(8, Clock::current().now());
+        }
     }
     void start() override {
         ++starts;
@@ -292,4 +295,29 @@ TEST(ActionLoop, RemoveActorWaitsForTheActorsTickInProgress) {
     EXPECT_EQ(loop.actorCount(), 1);
     loop.stop();
     ASSERT_TRUE(loop.joinFor(WaitMs)) << "the loop did not stop";
+}
+
+TEST(ActionLoop, AnActionDueAlreadyRunsWithoutWaitingForTheRoundsPauseAndSoDoesTheOneItAsksFor) {
+    ManualClock clock(at(1, 12, 0));
+    RecordingActor actor;
+    // Rounds a minute apart: only a wake-up lets the actions below run within the wait.
+    ActionLoop loop(60000);
+    AtScopeExit stopLoop([&] {
+        loop.stop();
+        loop.joinFor(WaitMs);
+    });
+    loop.addActor(&actor);
+    loop.start();
+    ASSERT_TRUE(eventually([&] { return actor.idles > 0; })) << "the loop never ticked";
+    actor.requestAction(7, clock.now());
+    ASSERT_TRUE(eventually([&] { return actor.fired().size() >= 2; }))
+        << "fired " << text(actor.fired()) << "while the loop paused between rounds";
+    EXPECT_EQ(actor.fired(), (Ids{7, 8}));
+
+    // Off the loop, the actor no longer wakes it; a loop stopped in its pause leaves at once.
+    loop.removeActor(&actor);
+    actor.requestAction(9, clock.now());
+    loop.stop();
+    ASSERT_TRUE(loop.joinFor(WaitMs)) << "the loop slept through its stop";
+    EXPECT_EQ(actor.fired(), (Ids{7, 8}));
 }
