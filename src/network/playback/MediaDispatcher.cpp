@@ -56,6 +56,7 @@ int MediaDispatcher::threadCount() {
 
 void MediaDispatcher::setHookBeforeDeliver(DeliverHook hook) {
     std::lock_guard<Mutex> guard(_mutex);
+    _hasHook = static_cast<bool>(hook);
     _hookBeforeDeliver = std::move(hook);
 }
 
@@ -73,12 +74,14 @@ bool MediaDispatcher::isBusyElsewhere(MediaDispatcherClient* client) const {
 }
 
 void MediaDispatcher::unregisterClient(MediaDispatcherClient* client) {
+    ++_unregistering;  // ends bursts, so a delivery in progress ends soon
     std::lock_guard<Mutex> guard(_mutex);
     _clients.erase(client);
     _ready.erase(std::remove(_ready.begin(), _ready.end(), client), _ready.end());
     while (isBusyElsewhere(client)) {
         _dispatchEnded.wait();
     }
+    --_unregistering;
 }
 
 void MediaDispatcher::recordQueued(MediaDispatcherClient* client) {
@@ -142,8 +145,8 @@ void MediaDispatcher::runOnce() {
 
 void MediaDispatcher::serveOne(std::vector<uint8_t>& work) {
     MediaDispatcherClient* client = nullptr;
+    BlockingVariableLengthQueue* queue = nullptr;
     int length = 0;
-    DeliverHook hook;
     {
         std::lock_guard<Mutex> guard(_mutex);
         while (_ready.empty() && !stopRequested()) {
@@ -164,13 +167,14 @@ void MediaDispatcher::serveOne(std::vector<uint8_t>& work) {
         }
         Entry& entry = found->second;
         entry.ready = false;
+        queue = entry.queue;
         // A record is popped whole into the work buffer, so it must hold the largest record
         // the queue can carry. Only this thread touches the buffer.
-        size_t largest = static_cast<size_t>(entry.queue->maxRecordLength());
+        size_t largest = static_cast<size_t>(queue->maxRecordLength());
         if (largest > work.size()) {
             work.resize(largest);
         }
-        length = entry.queue->tryPop(work.data(), 0);
+        length = queue->tryPop(work.data(), 0);
         if (length <= 0) {
             entry.pending = 0;  // cleared since it was announced
             return;
@@ -178,19 +182,54 @@ void MediaDispatcher::serveOne(std::vector<uint8_t>& work) {
         --entry.pending;
         entry.busy = true;
         _dispatching.emplace_back(client, Thread::currentThreadId());
-        hook = _hookBeforeDeliver;
     }
-    client->recordTaken();
-    if (hook) {
-        hook(*client);
+    deliver(*client, work, length);
+    int more = deliverBurst(*client, *queue, work);
+    endDelivery(client, more);
+}
+
+void MediaDispatcher::deliver(MediaDispatcherClient& client, std::vector<uint8_t>& work, int length) {
+    client.recordTaken();
+    if (_hasHook.load()) {
+        DeliverHook hook;
+        {
+            std::lock_guard<Mutex> guard(_mutex);
+            hook = _hookBeforeDeliver;
+        }
+        if (hook) {
+            hook(client);
+        }
     }
     Buffer record(work.data(), length);
     try {
-        client->dispatch(record);
+        client.dispatch(record);
     } catch (...) {
         // A listener's failure must not stop delivery to every other client.
     }
     ++_delivered;
+}
+
+// Records that arrived meanwhile go to the same client straight from its queue, without
+// the dispatcher's mutex: while frames stream in, taking that mutex (which every producer
+// takes for every record) twice per record would have the two threads wait on each other
+// at every frame. The client stays marked busy, so no other thread serves it meanwhile; a
+// burst ends when the queue is empty, after BurstRecords, or when a stop or an
+// unregistration is under way.
+int MediaDispatcher::deliverBurst(MediaDispatcherClient& client, BlockingVariableLengthQueue& queue,
+                                  std::vector<uint8_t>& work) {
+    int delivered = 0;
+    while (delivered < BurstRecords && !stopRequested() && _unregistering.load() == 0) {
+        int length = queue.tryPop(work.data(), 0);
+        if (length <= 0) {
+            break;
+        }
+        deliver(client, work, length);
+        ++delivered;
+    }
+    return delivered;
+}
+
+void MediaDispatcher::endDelivery(MediaDispatcherClient* client, int takenInBurst) {
     std::lock_guard<Mutex> guard(_mutex);
     auto mine = std::find(_dispatching.begin(), _dispatching.end(), std::make_pair(client, Thread::currentThreadId()));
     if (mine != _dispatching.end()) {
@@ -201,6 +240,10 @@ void MediaDispatcher::serveOne(std::vector<uint8_t>& work) {
     if (found != _clients.end()) {
         Entry& entry = found->second;
         entry.busy = false;
+        // A record taken in the burst may be announced only after this: the count then
+        // stays too high for a while, which costs one empty pop, never a record left
+        // unserved.
+        entry.pending = std::max(0, entry.pending - takenInBurst);
         if (entry.pending > 0 && !entry.ready) {
             // This thread comes back for it (or for a client queued earlier, in which case
             // the next round wakes another thread for this one).

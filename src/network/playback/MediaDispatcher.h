@@ -19,7 +19,8 @@ class MediaDispatcherClient;
 // The process-wide threads ("MediaDispatcher") that deliver frames, stop reports and
 // posted callbacks to the playback clients' listeners, decoupled from the network thread.
 // Each client has its own media queue; a producer pushes a record into it and tells the
-// dispatcher, which takes one record at a time and hands it to the client's dispatch().
+// dispatcher, which takes one record at a time and hands it to the client's dispatch(),
+// and goes on with the records that arrived meanwhile, up to BurstRecords.
 // A client is served by one thread at a time, so its records are delivered one at a time
 // and in the order they were queued; clients with records waiting take turns.
 //
@@ -31,11 +32,14 @@ class MediaDispatcherClient;
 // Threads: registerClient/unregisterClient/recordQueued from any thread. unregisterClient
 // waits for a dispatch to that client in progress on another dispatcher thread to end
 // (not when called from inside that dispatch), so a client may be destroyed once it
-// returns. The dispatcher mutex guards the client table and each pop; it is never held
-// during dispatch().
+// returns. The dispatcher mutex guards the client table and the first pop of a delivery;
+// it is never held during dispatch().
 class MediaDispatcher : public ISingleton, public LoopingThread {
 public:
     static constexpr int WorkBufferSize = 262144;
+    // Records delivered to one client in a row, beyond the first, before it takes its turn
+    // again behind the other clients.
+    static constexpr int BurstRecords = 256;
 
     // Created and started on first use.
     static MediaDispatcher& instance();
@@ -88,6 +92,10 @@ private:
     // Takes the next client with records waiting and delivers one of them, using `work`
     // as the buffer the record is popped into.
     void serveOne(std::vector<uint8_t>& work);
+    void deliver(MediaDispatcherClient& client, std::vector<uint8_t>& work, int length);
+    int deliverBurst(MediaDispatcherClient& client, BlockingVariableLengthQueue& queue, std::vector<uint8_t>& work);
+    // The delivery to `client` ended, after `takenInBurst` records beyond the first.
+    void endDelivery(MediaDispatcherClient* client, int takenInBurst);
     // Under the mutex: makes sure a thread will take what waits in _ready.
     void wakeOrAddThread();
     // Under the mutex: queues the client for a thread unless it is served or queued.
@@ -106,5 +114,7 @@ private:
     std::vector<std::pair<MediaDispatcherClient*, uint32_t>> _dispatching;
     std::vector<uint8_t> _work;  // this thread's
     std::atomic<uint64_t> _delivered{0};
+    std::atomic<int> _unregistering{0};
     DeliverHook _hookBeforeDeliver;
+    std::atomic<bool> _hasHook{false};
 };
