@@ -9,6 +9,7 @@
 #include "base/Trace.h"
 #include "base/thread/Thread.h"
 #include "network/protocol/playback/MediaFrame.h"
+#include "network/protocol/playback/PlaybackLayout.h"
 #include "network/session/DisconnectReason.h"
 
 namespace {
@@ -756,10 +757,16 @@ void ArchivingSchedule::frameArchived(const MediaFrame& frame, uint64_t mediaID,
     int seconds = 0;
     DateTime last;
     LastVideoRecord first;
-    uint32_t section = frame.mediaType == 0 ? _context.group().currentSectionID() : 0;
+    // Audio frames are resumed after as video frames are: a recording with stretches of
+    // audio alone (or no video at all) would otherwise keep no record of them, and a
+    // restart would archive them again. Text-in is not: playback positioned at a text-in
+    // entry does not send it back to confirm the position.
+    bool resumable =
+        frame.mediaType == PlaybackLayout::MediaTypeVideo || frame.mediaType == PlaybackLayout::MediaTypeAudio;
+    uint32_t section = resumable ? _context.group().currentSectionID() : 0;
     {
         std::lock_guard<std::mutex> lock(_mutex);
-        if (frame.mediaType == 0) {
+        if (resumable) {
             _lastVideo.position = position;
             _lastVideo.sectionID = section;
             _lastVideo.time = frame.time;

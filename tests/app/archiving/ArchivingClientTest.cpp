@@ -168,16 +168,18 @@ TEST(ArchivingClient, AStartFromATimeArchivesFromThatTimeAndAFromFirstStartDrops
     }
 }
 
-TEST(ArchivingClient, RollBackToAFlushedFrameAndResumeGivesTheUninterruptedArchive) {
+// Flushes the record of the last video (or audio) frame after 1500 frames, loses the
+// connection 700 frames later, rolls back to the record and resumes there.
+void rollBackAndResume(bool atAudioFrame) {
+    SCOPED_TRACE(atAudioFrame ? "resumed after an audio frame" : "resumed after a video frame");
     ArchivingRun run(configFor(recordingAt25()));
     ASSERT_TRUE(run.login()) << run.driver.describe();
-    // Flush the resume record after 1500 frames, stop archiving 700 frames later.
     std::atomic<bool> flushed{false};
     std::atomic<bool> stopped{false};
     LastVideoRecord record;
     run.driver.setOnFrame([&](size_t count) {
         if (count >= 1500 && !flushed.load()) {
-            record = run.driver.read(run.driver.lastVideo);
+            record = run.driver.read(atAudioFrame ? run.driver.lastAudio : run.driver.lastVideo);
             run.client.flush(record, false);
             flushed = true;
         }
@@ -211,6 +213,11 @@ TEST(ArchivingClient, RollBackToAFlushedFrameAndResumeGivesTheUninterruptedArchi
     EXPECT_EQ(archive.badPayloads, 0u);
     EXPECT_TRUE(archive.frames == expected) << archive.firstDifference(expected);
     expectEventsOnTheirFrames(run, archive, Interval());
+}
+
+TEST(ArchivingClient, RollBackToAFlushedFrameAndResumeGivesTheUninterruptedArchive) {
+    rollBackAndResume(false);
+    rollBackAndResume(true);
 }
 
 TEST(ArchivingClient, AResumePositionTheRecorderOverwroteAbortsWithoutWriting) {

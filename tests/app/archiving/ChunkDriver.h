@@ -139,11 +139,12 @@ public:
             ++archived;
             count = archived;
             _lastTime = frame.time;
-            if (frame.mediaType == 0) {
-                lastVideo.position = position;
-                lastVideo.sectionID = 1;
-                lastVideo.time = frame.time;
-                lastVideo.mediaID = mediaID;
+            LastVideoRecord& last = frame.mediaType == 0 ? lastVideo : lastAudio;
+            if (frame.mediaType <= 1) {
+                last.position = position;
+                last.sectionID = 1;
+                last.time = frame.time;
+                last.mediaID = mediaID;
             }
         });
         if (onFrame) onFrame(count);
@@ -160,6 +161,7 @@ public:
     std::vector<bool> ended;
     std::vector<Interval> intervals;
     LastVideoRecord lastVideo;
+    LastVideoRecord lastAudio;
 
     template <typename T>
     T read(const T& field) {

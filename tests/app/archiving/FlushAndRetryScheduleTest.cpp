@@ -15,10 +15,10 @@ struct HandDriven {
         schedule.addListener(&log);
         schedule.start();
     }
-    // A video frame at `t` seconds into the recording was archived.
-    void archived(int t, uint64_t mediaID) {
+    // A frame (video unless told) at `t` seconds into the recording was archived.
+    void archived(int t, uint64_t mediaID, uint16_t mediaType = 0) {
         MediaFrame frame;
-        frame.mediaType = 0;
+        frame.mediaType = mediaType;
         frame.time = recordingStart.plusSeconds(t);
         schedule.frameArchived(frame, mediaID, MediaPosition{1, static_cast<uint32_t>(t + 1), 0});
     }
@@ -68,6 +68,23 @@ TEST(ArchivingScheduleRules, TheFirstFlushFollowsTheFirstFrameAndLaterOnesEvery3
     s.archived(501, 7);
     s.schedule.onIdle();
     EXPECT_EQ(s.flushedAt(), 501);
+    s.schedule.shutdown();
+}
+
+TEST(ArchivingScheduleRules, AudioFramesAreResumedAfterAndTextInEntriesAreNot) {
+    HandDriven s;
+    s.archived(0, 1, 3);
+    s.schedule.onIdle();
+    EXPECT_EQ(s.flushedAt(), -1) << "text-in is no place to resume from";
+    // A recording of audio alone: its first frame is stored as the record at once.
+    s.archived(1, 2, 1);
+    EXPECT_EQ(s.flushedAt(), 1);
+    EXPECT_EQ(s.schedule.flushedRecord().mediaID, 2u);
+    s.archived(400, 3, 1);
+    s.archived(400, 4, 3);
+    s.schedule.onIdle();
+    EXPECT_EQ(s.flushedAt(), 400);
+    EXPECT_EQ(s.schedule.flushedRecord().mediaID, 3u);
     s.schedule.shutdown();
 }
 
