@@ -277,10 +277,19 @@ Clock::duration runPlainTcp(const std::string& dir, const SyntheticRecording& re
     FrameCursor cursor = recording.cursorAtFirst(BitMask32(0xFFFFFFFFu));
     SyntheticFrame frame;
     Packet packet;
-    while (cursor.next(frame)) {
+    // Sent 64 KiB at a time, as the simulator sends a playback.
+    std::vector<uint8_t> batch;
+    batch.reserve(2 * 65536);
+    bool sending = true;
+    while (sending && cursor.next(frame)) {
         writePlaybackMessage(packet, frame.mediaFrameMessage());
-        if (!writeAll(sender, packet.data(), static_cast<size_t>(packet.limit()))) break;
+        batch.insert(batch.end(), packet.data(), packet.data() + packet.limit());
+        if (batch.size() >= 65536) {
+            sending = writeAll(sender, batch.data(), batch.size());
+            batch.clear();
+        }
     }
+    if (sending && !batch.empty()) writeAll(sender, batch.data(), batch.size());
     ::shutdown(sender, SHUT_WR);
     reading.join();
     cost = meter.stop();
