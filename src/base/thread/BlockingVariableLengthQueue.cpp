@@ -70,6 +70,29 @@ int BlockingVariableLengthQueue::tryPop(void* out, int timeoutMs) {
     return popRecord(out, std::max(timeoutMs, 0));
 }
 
+int BlockingVariableLengthQueue::tryPopSeveral(uint8_t* out, int room, int maxRecords) {
+    std::lock_guard<Mutex> guard(_mutex);
+    int stored = 0;
+    for (int taken = 0; !_closed && _count > 0 && taken < maxRecords; ++taken) {
+        uint32_t length = 0;
+        std::memcpy(&length, _storage.data() + _head, LengthBytes);
+        if (static_cast<int64_t>(length) + LengthBytes > room - stored) {
+            break;
+        }
+        std::memcpy(out + stored, &length, LengthBytes);
+        uint8_t* record = out + stored + LengthBytes;
+        readRecord(record);
+        if (_listener != nullptr) {
+            _listener->popped(record, static_cast<int>(length));
+        }
+        stored += LengthBytes + static_cast<int>(length);
+    }
+    if (stored > 0) {
+        _notFull.notifyAll();
+    }
+    return stored;
+}
+
 bool BlockingVariableLengthQueue::pushRecord(const void* const pieces[], const int lengths[], int n,
                                              int timeoutMs) {
     int64_t total = totalLength(lengths, n);
@@ -77,7 +100,7 @@ bool BlockingVariableLengthQueue::pushRecord(const void* const pieces[], const i
         QF_TRACE("BlockingVariableLengthQueue::push : invalid record length");
         return false;
     }
-    int64_t deadline = timeoutMs == Forever ? Forever : monotonicMilliseconds() + timeoutMs;
+    int64_t deadline = deadlineIn(timeoutMs);
     std::lock_guard<Mutex> guard(_mutex);
     while (!_closed && !canTake(static_cast<int>(total))) {
         QF_TRACE("BlockingVariableLengthQueue::push : queue full");
@@ -97,7 +120,7 @@ bool BlockingVariableLengthQueue::pushRecord(const void* const pieces[], const i
 }
 
 int BlockingVariableLengthQueue::popRecord(void* out, int timeoutMs) {
-    int64_t deadline = timeoutMs == Forever ? Forever : monotonicMilliseconds() + timeoutMs;
+    int64_t deadline = deadlineIn(timeoutMs);
     std::lock_guard<Mutex> guard(_mutex);
     while (!_closed && _count == 0) {
         if (!waitUntil(_notEmpty, deadline)) {
@@ -117,7 +140,18 @@ int BlockingVariableLengthQueue::popRecord(void* out, int timeoutMs) {
     return length;
 }
 
+// No clock reading for the attempts that do not wait (the dispatcher's, at every record).
+int64_t BlockingVariableLengthQueue::deadlineIn(int timeoutMs) {
+    if (timeoutMs == Forever) {
+        return Forever;
+    }
+    return timeoutMs == 0 ? Immediately : monotonicMilliseconds() + timeoutMs;
+}
+
 bool BlockingVariableLengthQueue::waitUntil(Condition& condition, int64_t deadlineMs) {
+    if (deadlineMs == Immediately) {
+        return false;
+    }
     if (deadlineMs == Forever) {
         condition.wait();
         return true;

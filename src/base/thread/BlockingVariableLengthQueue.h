@@ -50,6 +50,12 @@ public:
     int pop(void* out);
     // Like pop() but gives up after `timeoutMs`; 0 on time-out or when closed.
     int tryPop(void* out, int timeoutMs);
+    // Without waiting, takes front records, at most `maxRecords`, while each fits in what
+    // is left of the `room` bytes at `out`, where each is stored as in the ring: its 4-byte
+    // host-order length, then its bytes. Returns the bytes stored; 0 when the queue is
+    // empty or closed or its front record does not fit. One locked step for them all, so
+    // a consumer keeping up with a producer does not contend for the lock at every record.
+    int tryPopSeveral(uint8_t* out, int room, int maxRecords);
 
     // Drops every record.
     void clear();
@@ -71,9 +77,11 @@ public:
 
 private:
     static constexpr int Forever = -1;
+    static constexpr int Immediately = -2;  // a deadline that has passed already
 
     bool pushRecord(const void* const pieces[], const int lengths[], int n, int timeoutMs);
     int popRecord(void* out, int timeoutMs);
+    static int64_t deadlineIn(int timeoutMs);
     // Waits on `condition` until the deadline; false when it has passed.
     bool waitUntil(Condition& condition, int64_t deadlineMs);
     bool canTake(int length) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/Buffer.h"
 #include "base/Exception.h"
@@ -183,12 +184,12 @@ void MediaDispatcher::serveOne(std::vector<uint8_t>& work) {
         entry.busy = true;
         _dispatching.emplace_back(client, Thread::currentThreadId());
     }
-    deliver(*client, work, length);
+    deliver(*client, work.data(), length);
     int more = deliverBurst(*client, *queue, work);
     endDelivery(client, more);
 }
 
-void MediaDispatcher::deliver(MediaDispatcherClient& client, std::vector<uint8_t>& work, int length) {
+void MediaDispatcher::deliver(MediaDispatcherClient& client, uint8_t* data, int length) {
     client.recordTaken();
     if (_hasHook.load()) {
         DeliverHook hook;
@@ -200,7 +201,7 @@ void MediaDispatcher::deliver(MediaDispatcherClient& client, std::vector<uint8_t
             hook(client);
         }
     }
-    Buffer record(work.data(), length);
+    Buffer record(data, length);
     try {
         client.dispatch(record);
     } catch (...) {
@@ -218,15 +219,29 @@ void MediaDispatcher::deliver(MediaDispatcherClient& client, std::vector<uint8_t
 int MediaDispatcher::deliverBurst(MediaDispatcherClient& client, BlockingVariableLengthQueue& queue,
                                   std::vector<uint8_t>& work) {
     int delivered = 0;
-    while (delivered < BurstRecords && !stopRequested() && _unregistering.load() == 0) {
-        int length = queue.tryPop(work.data(), 0);
-        if (length <= 0) {
+    while (delivered < BurstRecords && goesOnWithBurst()) {
+        int bytes = queue.tryPopSeveral(work.data(), static_cast<int>(work.size()), BurstRecords - delivered);
+        if (bytes <= 0) {
             break;
         }
-        deliver(client, work, length);
-        ++delivered;
+        for (int at = 0; at < bytes;) {
+            uint32_t length = 0;
+            std::memcpy(&length, work.data() + at, sizeof length);
+            at += static_cast<int>(sizeof length);
+            // Taken from the queue: delivered unless the client is leaving, as records still
+            // queued then are dropped too.
+            if (goesOnWithBurst()) {
+                deliver(client, work.data() + at, static_cast<int>(length));
+            }
+            at += static_cast<int>(length);
+            ++delivered;
+        }
     }
     return delivered;
+}
+
+bool MediaDispatcher::goesOnWithBurst() const {
+    return !stopRequested() && _unregistering.load() == 0;
 }
 
 void MediaDispatcher::endDelivery(MediaDispatcherClient* client, int takenInBurst) {

@@ -92,8 +92,9 @@ private:
     // Takes the next client with records waiting and delivers one of them, using `work`
     // as the buffer the record is popped into.
     void serveOne(std::vector<uint8_t>& work);
-    void deliver(MediaDispatcherClient& client, std::vector<uint8_t>& work, int length);
+    void deliver(MediaDispatcherClient& client, uint8_t* data, int length);
     int deliverBurst(MediaDispatcherClient& client, BlockingVariableLengthQueue& queue, std::vector<uint8_t>& work);
+    bool goesOnWithBurst() const;
     // The delivery to `client` ended, after `takenInBurst` records beyond the first.
     void endDelivery(MediaDispatcherClient* client, int takenInBurst);
     // Under the mutex: makes sure a thread will take what waits in _ready.

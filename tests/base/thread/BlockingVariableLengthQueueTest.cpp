@@ -323,3 +323,37 @@ TEST(BlockingVariableLengthQueue, ProducerWithAFittingRecordIsNotStarvedByOneWho
     ASSERT_TRUE(fitting.joinFor(WaitMs));
     EXPECT_EQ(big.result, 0);
 }
+
+TEST(BlockingVariableLengthQueue, SeveralRecordsAreTakenInOrderWhileTheyFitAndTheRestStays) {
+    BlockingVariableLengthQueue queue(256);
+    std::vector<Bytes> records = {filled(10, 1), filled(30, 2), filled(50, 3), filled(20, 4)};
+    // Around the end of the ring, so the reader follows a wrap within one take.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(pushBytes(queue, filled(60, 9)));
+    }
+    for (int i = 0; i < 2; ++i) popBytes(queue);
+    for (const Bytes& r : records) ASSERT_TRUE(pushBytes(queue, r));
+    EXPECT_EQ(popBytes(queue), filled(60, 9));
+
+    auto take = [&](int room, int maxRecords) {
+        std::vector<uint8_t> out(static_cast<size_t>(room));
+        int stored = queue.tryPopSeveral(out.data(), room, maxRecords);
+        std::vector<Bytes> taken;
+        for (int at = 0; at < stored;) {
+            uint32_t length = 0;
+            std::memcpy(&length, out.data() + at, 4);
+            taken.emplace_back(out.begin() + at + 4, out.begin() + at + 4 + length);
+            at += 4 + static_cast<int>(length);
+        }
+        return taken;
+    };
+    EXPECT_EQ(take(13, 10), std::vector<Bytes>{}) << "the front record and its length need 14 bytes";
+    EXPECT_EQ(take(14 + 33, 10), (std::vector<Bytes>{records[0]})) << "the second needs 34";
+    EXPECT_EQ(take(1000, 1), (std::vector<Bytes>{records[1]}));
+    EXPECT_EQ(take(1000, 10), (std::vector<Bytes>{records[2], records[3]}));
+    EXPECT_EQ(queue.count(), 0);
+    EXPECT_EQ(take(1000, 10), std::vector<Bytes>{});
+    ASSERT_TRUE(pushBytes(queue, records[0]));
+    queue.close();
+    EXPECT_EQ(take(1000, 10), std::vector<Bytes>{}) << "a closed queue gives nothing";
+}
