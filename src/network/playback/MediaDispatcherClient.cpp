@@ -61,6 +61,12 @@ bool MediaDispatcherClient::queueRecordWithoutWaiting(const void* const pieces[]
     if (queue == nullptr) {
         return false;
     }
+    // Nothing aside (only this producer puts records aside): the record goes straight in
+    // when it fits, without the aside lock.
+    if (!_hasAside.load() && queue->tryPush(pieces, lengths, n, 0)) {
+        MediaDispatcher::instance().recordQueued(this);
+        return true;
+    }
     std::lock_guard<Mutex> guard(_asideMutex);
     // A held source produces nothing, so a second record cannot normally arrive while one
     // is aside; should one come anyway, it waits for its turn rather than overtake.
