@@ -1,6 +1,7 @@
 #include "recorder-sim/recording/SyntheticPayload.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "network/protocol/playback/PlaybackLayout.h"
@@ -25,8 +26,16 @@ uint64_t SyntheticPayload::streamKey(uint16_t mediaType, unsigned channel, uint6
 }
 
 void SyntheticPayload::generate(uint64_t key, uint8_t* out, size_t from, size_t to) {
-    // Eight bytes per mixed word; `from` is a multiple of 8.
-    for (size_t i = from; i < to; i += 8) {
+    // Eight bytes per mixed word, least significant first; `from` is a multiple of 8.
+    size_t i = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Whole words stored as they are: the simulator generates every byte it streams.
+        for (; i + 8 <= to; i += 8) {
+            uint64_t word = SyntheticHash::mix(key + i / 8);
+            std::memcpy(out + (i - from), &word, 8);
+        }
+    }
+    for (; i < to; i += 8) {
         uint64_t word = SyntheticHash::mix(key + i / 8);
         for (size_t j = 0; j < 8 && i + j < to; ++j) out[i - from + j] = static_cast<uint8_t>(word >> (8 * j));
     }
