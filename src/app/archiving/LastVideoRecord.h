@@ -7,8 +7,8 @@
 #include "network/protocol/playback/MediaPosition.h"
 
 // Where archiving can resume: the last flushed video or audio frame, kept in the current
-// storage's information values under the "LastVideo" keys. The position is the recorder's own, the
-// section ID and media ID the archive's. A plain value.
+// storage's information values under the "LastVideo" keys. The position is the recorder's
+// own, the section ID and media ID the archive's. A plain value.
 struct LastVideoRecord {
     static constexpr const char* PositionKey = "LastVideoPosition";
     static constexpr const char* SectionIDKey = "LastVideoSectionID";

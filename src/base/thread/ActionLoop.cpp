@@ -27,13 +27,9 @@ void ActionLoop::runOnce() {
     }
 }
 
-void ActionLoop::wakeUp() {
-    _wakeUp->request();
-}
-
 void ActionLoop::stop() {
     LoopingThread::stop();
-    wakeUp();
+    _wakeUp->request();  // a loop in its pause leaves now
 }
 
 void ActionLoop::tickActors() {
@@ -59,10 +55,11 @@ void ActionLoop::addActor(Actor* actor) {
 
 void ActionLoop::removeActor(Actor* actor) {
     std::lock_guard<Mutex> guard(_mutex);
-    if (std::find(_actors.begin(), _actors.end(), actor) != _actors.end()) {
+    auto removed = std::remove(_actors.begin(), _actors.end(), actor);
+    if (removed != _actors.end()) {
         actor->setWakeUp(nullptr);
     }
-    _actors.erase(std::remove(_actors.begin(), _actors.end(), actor), _actors.end());
+    _actors.erase(removed, _actors.end());
 }
 
 int ActionLoop::actorCount() {

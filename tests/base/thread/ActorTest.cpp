@@ -64,6 +64,22 @@ DateTime at(int day, int hour, int minute, int second = 0) {
 
 using Ids = std::vector<int>;
 
+// Stops and joins a started loop when the test leaves, whatever way it leaves.
+struct StopsLoop {
+    ActionLoop& loop;
+    ~StopsLoop() {
+        loop.stop();
+        loop.joinFor(WaitMs);
+    }
+};
+
+// Starts `loop` with `first` on it and waits for its first round.
+bool startedWith(ActionLoop& loop, RecordingActor& first) {
+    loop.addActor(&first);
+    loop.start();
+    return eventually([&] { return first.idles > 0; });
+}
+
 std::string text(const Ids& ids) {
     std::ostringstream out;
     for (int id : ids) out << id << ' ';
@@ -214,13 +230,8 @@ TEST(ActionLoop, DailyActionsOfAnActorAddedToARunningLoopFireOnEveryDay) {
     ManualClock clock(firstDay.plusSeconds(8 * 3600));
     RecordingActor present, hours;
     ActionLoop loop;
-    AtScopeExit stopLoop([&] {
-        loop.stop();
-        loop.joinFor(WaitMs);
-    });
-    loop.addActor(&present);
-    loop.start();
-    ASSERT_TRUE(eventually([&] { return present.idles > 0; })) << "the loop never ticked";
+    StopsLoop stopLoop{loop};
+    ASSERT_TRUE(startedWith(loop, present)) << "the loop never ticked";
     hours.scheduleAction(0, Time(8, 30, 0));
     hours.scheduleAction(1, Time(18, 0, 0));
     loop.addActor(&hours);
@@ -302,19 +313,15 @@ TEST(ActionLoop, AnActionDueAlreadyRunsWithoutWaitingForTheRoundsPauseAndSoDoesT
     RecordingActor actor;
     // Rounds a minute apart: only a wake-up lets the actions below run within the wait.
     ActionLoop loop(60000);
-    AtScopeExit stopLoop([&] {
-        loop.stop();
-        loop.joinFor(WaitMs);
-    });
-    loop.addActor(&actor);
-    loop.start();
-    ASSERT_TRUE(eventually([&] { return actor.idles > 0; })) << "the loop never ticked";
+    StopsLoop stopLoop{loop};
+    ASSERT_TRUE(startedWith(loop, actor)) << "the loop never ticked";
     actor.requestAction(7, clock.now());
     ASSERT_TRUE(eventually([&] { return actor.fired().size() >= 2; }))
         << "fired " << text(actor.fired()) << "while the loop paused between rounds";
     EXPECT_EQ(actor.fired(), (Ids{7, 8}));
 
-    // Off the loop, the actor no longer wakes it; a loop stopped in its pause leaves at once.
+    // An actor taken off the loop may still be asked for actions; they are not run. A
+    // loop stopped in its pause leaves at once.
     loop.removeActor(&actor);
     actor.requestAction(9, clock.now());
     loop.stop();
