@@ -322,39 +322,27 @@ bool NetworkArchivingClient::holdsKeyGroup(const MediaFrame& frame) {
 
 void NetworkArchivingClient::videoFrameReceived(int, bool dependent, int, const MediaFrame& frame,
                                                 const MediaPosition& position) {
-    {
-        std::lock_guard<std::mutex> lock(_stateMutex);
+    auto admitted = [&] {
         if (_waitForKey) {
             // A frame that depends on a key group the archive lacks cannot be shown; one
             // whose key group is archived already is kept.
             if (dependent && !holdsKeyGroup(frame)) {
-                return;
+                return false;
             }
             _waitForKey = false;
         }
-    }
-    handleFrame(ArchivedFrame::of(frame, position), !dependent, &frame,
+        return true;
+    };
+    handleFrame(ArchivedFrame::of(frame, position), !dependent, &frame, admitted,
                 [&](uint64_t& mediaID) { return _archiver.writeMedia(frame, position, mediaID); });
 }
 
 void NetworkArchivingClient::audioFrameReceived(int, const MediaFrame& frame, const MediaPosition& position) {
-    {
-        std::lock_guard<std::mutex> lock(_stateMutex);
-        if (_waitForKey) {
-            return;
-        }
-    }
-    handleFrame(ArchivedFrame::of(frame, position), false, &frame,
+    handleFrame(ArchivedFrame::of(frame, position), false, &frame, [&] { return !_waitForKey; },
                 [&](uint64_t& mediaID) { return _archiver.writeMedia(frame, position, mediaID); });
 }
 
 void NetworkArchivingClient::textInFrameReceived(int, const TextInFrame& frame, const MediaPosition& position) {
-    {
-        std::lock_guard<std::mutex> lock(_stateMutex);
-        if (_waitForKey || (_phase.load() == Positioned && !_started)) {
-            return;
-        }
-    }
     MediaFrame header;
     header.mediaType = frame.mediaType;
     header.syncIndex = frame.syncIndex;
@@ -362,7 +350,8 @@ void NetworkArchivingClient::textInFrameReceived(int, const TextInFrame& frame, 
     header.channelMask = frame.channelMask;
     header.linkedChannelMask = frame.linkedChannelMask;
     header.time = frame.time;
-    handleFrame(ArchivedFrame::of(frame, position), false, &header,
+    auto admitted = [&] { return !_waitForKey && !(_phase.load() == Positioned && !_started); };
+    handleFrame(ArchivedFrame::of(frame, position), false, &header, admitted,
                 [&](uint64_t& mediaID) { return _archiver.writeTextIn(frame, position, mediaID); });
 }
 
@@ -376,19 +365,14 @@ NetworkArchivingClient::Verdict NetworkArchivingClient::judge(const ArchivedFram
         _positionOverwritten = _resumeTime.isValid() && !_resumeTime.equals(frame.time);
         if (!_positionOverwritten && frame.position == _resumePosition) {
             if (!_last || !_last->sameAs(frame)) {
-                if (_lastSecond.empty() || !_lastSecond.back().time.equals(frame.time)) {
-                    _lastSecond.clear();
-                }
-                _lastSecond.push_back(frame);
+                _lastSecond.add(frame);
                 _last = frame;
             }
         }
         return Verdict::Positioning;
     }
-    for (const ArchivedFrame& archived : _lastSecond) {
-        if (archived.sameAs(frame)) {
-            return Verdict::Skip;
-        }
+    if (_lastSecond.holds(frame)) {
+        return Verdict::Skip;
     }
     if (_end.isValid() && frame.time.greaterThan(_end)) {
         if (_wroteInPlayback) {
@@ -403,10 +387,7 @@ NetworkArchivingClient::Verdict NetworkArchivingClient::judge(const ArchivedFram
 }
 
 void NetworkArchivingClient::frameWritten(const ArchivedFrame& frame, bool keyFrame) {
-    if (_lastSecond.empty() || !_lastSecond.back().time.equals(frame.time)) {
-        _lastSecond.clear();
-    }
-    _lastSecond.push_back(frame);
+    _lastSecond.add(frame);
     _last = frame;
     _wroteInPlayback = true;
     if (frame.mediaType == 0 && keyFrame) {
@@ -414,13 +395,20 @@ void NetworkArchivingClient::frameWritten(const ArchivedFrame& frame, bool keyFr
     }
 }
 
-template <typename Write>
+template <typename Admit, typename Write>
 void NetworkArchivingClient::handleFrame(const ArchivedFrame& identity, bool keyFrame, const MediaFrame* media,
-                                         Write write) {
+                                         Admit admitted, Write write) {
     Verdict verdict;
+    std::optional<Interval> fetch;
     {
         std::lock_guard<std::mutex> lock(_stateMutex);
+        if (!admitted()) {
+            return;
+        }
         verdict = judge(identity);
+        if (verdict == Verdict::Write) {
+            fetch.swap(_eventsToFetch);
+        }
     }
     if (verdict != Verdict::Positioning) {
         // A frame arrived, so playback started, whichever thread is told first.
@@ -433,11 +421,6 @@ void NetworkArchivingClient::handleFrame(const ArchivedFrame& identity, bool key
     }
     if (verdict != Verdict::Write) {
         return;
-    }
-    std::optional<Interval> fetch;
-    {
-        std::lock_guard<std::mutex> lock(_stateMutex);
-        fetch.swap(_eventsToFetch);
     }
     if (fetch) {
         fetchEvents(*fetch);
@@ -617,7 +600,7 @@ void NetworkArchivingClient::playbackCallback(int, int kind, int value) {
         std::lock_guard<std::mutex> lock(_stateMutex);
         _last.reset();
         _lastSecond.clear();
-        _keyGroups.clear();
+            _keyGroups.clear();
     }
     if (ArchivingDelegate* delegate = _delegate.load()) {
         delegate->rolledBack();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/archiving/ArchivedFrame.h"
+#include "app/archiving/ArchivedSecond.h"
 #include "app/archiving/Archiver.h"
 #include "app/archiving/LastVideoRecord.h"
 #include "base/BitMask32.h"
@@ -130,9 +131,11 @@ private:
     // Under the state mutex.
     Verdict judge(const ArchivedFrame& frame);
     void frameWritten(const ArchivedFrame& frame, bool keyFrame);
-    // Writes or skips one frame; `write` does the archiver's part.
-    template <typename Write>
-    void handleFrame(const ArchivedFrame& identity, bool keyFrame, const MediaFrame* media, Write write);
+    // Writes or skips one frame: `admitted` (run under the state mutex) tells whether the
+    // frame is wanted at all; `write` does the archiver's part.
+    template <typename Admit, typename Write>
+    void handleFrame(const ArchivedFrame& identity, bool keyFrame, const MediaFrame* media, Admit admitted,
+                     Write write);
     bool holdsKeyGroup(const MediaFrame& frame);
     // Ends the current playback early, unless the recorder has ended it already.
     void stopPlayback();
@@ -168,7 +171,7 @@ private:
     DateTime _resumeTime;
     // The last archived frame and those archived before it in its second, in order.
     std::optional<ArchivedFrame> _last;
-    std::vector<ArchivedFrame> _lastSecond;
+    ArchivedSecond _lastSecond;
     // The key group last archived on each channel mask.
     std::map<uint32_t, uint32_t> _keyGroups;
     // Records of posted callbacks, by the number the callback carries.
