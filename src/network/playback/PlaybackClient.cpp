@@ -420,19 +420,17 @@ void PlaybackClient::dispatch(Buffer& record) {
             if (!isCurrentStream(stream)) {
                 return;
             }
+            if (frame.mediaType == PlaybackLayout::MediaTypeVideo) {
+                // Recorded before the listener hears of the frame: a stop or a change of
+                // channels it asks for continues from this frame.
+                rememberDelivered(frame, position, true);
+                l->videoFrameReceived(handle, flag, rate, frame, position);
+                break;
+            }
             if (frame.mediaType == PlaybackLayout::MediaTypeAudio) {
                 l->audioFrameReceived(handle, frame, position);
-            } else if (frame.mediaType == PlaybackLayout::MediaTypeVideo) {
-                {
-                    std::lock_guard<std::mutex> last(_lastMutex);
-                    _lastPosition = position;
-                    _followedChannel = lowestChannel(frame.channelMask);
-                }
-                l->videoFrameReceived(handle, flag, rate, frame, position);
             }
-            std::lock_guard<std::mutex> last(_lastMutex);
-            _lastTime = frame.time;
-            _lastPosition = position;
+            rememberDelivered(frame, position, false);
             break;
         }
         case TextInRecordKind: {
@@ -475,6 +473,15 @@ void PlaybackClient::closeListener() {
 void PlaybackClient::releaseListener() {
     destroyMediaQueue();
     _listener.store(nullptr);
+}
+
+void PlaybackClient::rememberDelivered(const MediaFrame& frame, const MediaPosition& position, bool followed) {
+    std::lock_guard<std::mutex> last(_lastMutex);
+    _lastTime = frame.time;
+    _lastPosition = position;
+    if (followed) {
+        _followedChannel = lowestChannel(frame.channelMask);
+    }
 }
 
 void PlaybackClient::resetLastDelivered() {

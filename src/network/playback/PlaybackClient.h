@@ -158,6 +158,9 @@ private:
     void queueSmall(uint32_t kind, uint32_t a, uint32_t b, int words, bool withoutWaiting);
     int rateOf(const PlaybackClientRequest& request) const;
     bool isCurrentStream(uint32_t stream) const { return stream == _stream.load(); }
+    // A frame handed to the listener: where a stop or a change of channels continues from
+    // (a video frame also names the channel followed).
+    void rememberDelivered(const MediaFrame& frame, const MediaPosition& position, bool followed);
 
     std::atomic<IPlaybackClientListener*> _listener{nullptr};
 
