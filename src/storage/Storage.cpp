@@ -920,8 +920,8 @@ uint32_t Storage::pagesNeededFor(const PageType& type, const IRecordable& item, 
     }
     // A timeline entry can write up to three records (pending, stop, a new section's).
     Track* table = slot(PageType::RecordingTable);
-    if (updatesRecordingTable && feedsRecordingTable(item) && table != nullptr &&
-        table->freeBytes() < 3u * RecordingTableElement::RecordSize) {
+    if (updatesRecordingTable && table != nullptr && table->freeBytes() < 3u * RecordingTableElement::RecordSize &&
+        feedsRecordingTable(item)) {
         ++needed;
     }
     return needed;

@@ -40,12 +40,6 @@ bool holdsRecording(Storage* storage) {
     return storage->hasTrack(PageType::Timeline);
 }
 
-// Only video feeds the recording table.
-bool feedsTable(const IRecordable& item) {
-    const auto* linked = dynamic_cast<const TimelineLinkedElement*>(&item);
-    return linked == nullptr || linked->mediaType() == TimelineLinkedElement::Video;
-}
-
 }  // namespace
 
 StorageGroup::StorageGroup() = default;
@@ -402,7 +396,8 @@ Storage* StorageGroup::requireCurrent() const {
 
 Storage* StorageGroup::prepareWrite(const PageType& type, const IRecordable& item) {
     Storage* current = requireCurrent();
-    if (current->hasEnoughSpace(type, item, feedsTable(item))) {
+    // The storage itself tells which items feed its recording table.
+    if (current->hasEnoughSpace(type, item, true)) {
         return current;
     }
     Storage* next = nullptr;
@@ -512,14 +507,13 @@ bool StorageGroup::hasEnoughSpace(const PageType& type, const IRecordable& item,
     if (current == nullptr) {
         return false;
     }
-    bool updates = updatesRecordingTable && feedsTable(item);
-    if (current->hasEnoughSpace(type, item, updates)) {
+    if (current->hasEnoughSpace(type, item, updatesRecordingTable)) {
         return true;
     }
     // A write would move on to the next empty storage. (Older recording storages with a
     // few pages left are not gone back to: that would start a section in the past.)
     std::lock_guard<Mutex> lock(_storageMutex);
-    return !_empty.empty() && _empty.front()->hasEnoughSpace(type, item, updates);
+    return !_empty.empty() && _empty.front()->hasEnoughSpace(type, item, updatesRecordingTable);
 }
 
 uint32_t StorageGroup::findNextWritablePageNumber(const PageType& type) {
