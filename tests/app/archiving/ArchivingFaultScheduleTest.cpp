@@ -93,7 +93,11 @@ void expectUninterruptedArchive(ScheduledSite& site) {
 TEST(ArchivingScheduleFaults, AStalledRecorderIsDroppedWith312AndArchivingResumesAtTheLastFlushedFrame) {
     FastAliveChecks fastChecks;
     PlaybackServiceConfig config = configFor(faultRecording());
-    config.stallAfterFrames = 18000;  // every connection stalls after 18000 frames
+    // Every connection stalls after 24000 frames (some 540 s of recording). The flushes
+    // come where 301 s of archived time have passed and where the clock went back (frames
+    // 12550 and 15000 or so); the stall lies far enough after both that a flush running a
+    // round late still leaves frames to roll back.
+    config.stallAfterFrames = 24000;
     ScheduledSite site(config, 2, 160);
     ASSERT_TRUE(site.loaded);
     ClockPump pump(site.clock, 1, 20);  // the dead time of 240 s passes in five seconds
