@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     PlaybackServiceConfig playback;
     SyntheticRecordingOptions& rec = playback.recording;
     app.add_option("--seed", rec.seed, "seed of the synthetic recording");
-    app.add_option("--channels", rec.videoChannels, "video channels (1-16)");
+    app.add_option("--channels", rec.videoChannels, "video channels (0-16; 0 serves audio alone)");
     app.add_option("--audio-channels", rec.audioChannels, "audio channels (0-16)");
     app.add_option("--fps", rec.framesPerSecond, "frames per second per channel (1-60)");
     app.add_option("--key-interval", rec.keyFrameInterval, "frames per key group");

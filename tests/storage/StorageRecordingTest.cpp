@@ -90,7 +90,7 @@ TEST(StorageRecordingReadBack, RecordingWrittenThroughTheRecorderReadsBackInAFre
     }
     // The events by the recorder's media ID of their frame.
     std::multimap<uint64_t, PlaybackEvent> events;
-    ListPage<PlaybackEvent> page = recording.eventList(Interval(), recording.videoChannelMask(), 0, 1000000);
+    ListPage<PlaybackEvent> page = recording.eventList(Interval(), recording.channelMask(), 0, 1000000);
     for (const PlaybackEvent& e : page.entries) {
         events.emplace(e.mediaID, e);
     }
@@ -236,7 +236,7 @@ TEST(StorageRecordingReadBack, ChildReopensAndFindsEveryFrameSectionEventAndText
         }
         eventCount += found.size();
     }
-    EXPECT_EQ(eventCount, recording.eventList(Interval(), recording.videoChannelMask(), 0, 1000000).entries.size());
+    EXPECT_EQ(eventCount, recording.eventList(Interval(), recording.channelMask(), 0, 1000000).entries.size());
     // Text-in by date and by media ID.
     std::vector<TextInElement> textIns;
     storage.textIns(Interval(), textIns);

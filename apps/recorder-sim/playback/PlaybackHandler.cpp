@@ -39,7 +39,7 @@ BitMask32 allChannels() {
 }  // namespace
 
 PlaybackHandler::PlaybackHandler(PlaybackService& service)
-    : _service(service), _recording(service.recording()), _channels(service.recording().videoChannelMask()) {}
+    : _service(service), _recording(service.recording()), _channels(service.recording().channelMask()) {}
 
 bool PlaybackHandler::handle(RecorderConnection& connection, Packet& packet) {
     if (!connection.loggedIn) {

@@ -6,7 +6,7 @@ FrameCursor::FrameCursor(const SyntheticRecording& recording, BitMask32 channels
                          size_t segment, uint32_t second, uint32_t slot)
     : _recording(&recording), _channels(channels), _window(window), _segment(segment), _second(second), _slot(slot) {
     // Nothing can be produced for channels the recording does not have.
-    if ((channels.value() & recording.videoChannelMask().value()) == 0) _segment = recording.segments().size();
+    if ((channels.value() & recording.channelMask().value()) == 0) _segment = recording.segments().size();
 }
 
 void FrameCursor::nextSegment() {

@@ -37,15 +37,21 @@ SyntheticRecording::SyntheticRecording(const SyntheticRecordingOptions& options)
       _payload(options.seed, {options.minFrameSize, options.maxFrameSize, options.minKeyFrameSize,
                               options.maxKeyFrameSize, options.audioFrameSize}) {
     validate();
-    _videoMask = BitMask32(static_cast<uint32_t>((uint64_t{1} << _options.videoChannels) - 1));
+    // Requests name video channels, whose audio follows them; a recording of audio alone
+    // is asked for by its audio channels.
+    int requestable = _options.videoChannels > 0 ? _options.videoChannels : _options.audioChannels;
+    _channelMask = BitMask32(static_cast<uint32_t>((uint64_t{1} << requestable) - 1));
     _slotsPerSecond = static_cast<uint32_t>(_options.framesPerSecond * (_options.videoChannels + _options.audioChannels) + 1);
     buildSegments();
 }
 
 void SyntheticRecording::validate() const {
     const SyntheticRecordingOptions& o = _options;
-    require(o.videoChannels >= 1 && o.videoChannels <= 16, "videoChannels must be 1 to 16");
+    require(o.videoChannels >= 0 && o.videoChannels <= 16, "videoChannels must be 0 to 16");
     require(o.audioChannels >= 0 && o.audioChannels <= 16, "audioChannels must be 0 to 16");
+    require(o.videoChannels + o.audioChannels >= 1, "a recording needs a video or an audio channel");
+    require(o.videoChannels >= 1 || (o.eventEverySeconds == 0 && o.textInEverySeconds == 0),
+            "events and text-in belong to video channels");
     require(o.framesPerSecond >= 1 && o.framesPerSecond <= 60, "framesPerSecond must be 1 to 60");
     require(o.keyFrameInterval >= 1 && o.keyFrameInterval <= 65535, "keyFrameInterval must be 1 to 65535");
     require(o.minFrameSize >= SyntheticPayload::StampSize, "minFrameSize must be at least 16");
@@ -121,12 +127,16 @@ unsigned SyntheticRecording::videoChannelOfAudio(unsigned audioChannel) const {
     return audioChannel % static_cast<unsigned>(_options.videoChannels);
 }
 
+unsigned SyntheticRecording::requestChannelOfAudio(unsigned audioChannel) const {
+    return _options.videoChannels > 0 ? videoChannelOfAudio(audioChannel) : audioChannel;
+}
+
 bool SyntheticRecording::produces(const Location& location, BitMask32 channels) const {
     switch (slotMediaType(location.slot)) {
         case PlaybackLayout::MediaTypeVideo:
             return channels.isSet(static_cast<int>(slotChannel(location.slot)));
         case PlaybackLayout::MediaTypeAudio:
-            return channels.isSet(static_cast<int>(videoChannelOfAudio(slotChannel(location.slot))));
+            return channels.isSet(static_cast<int>(requestChannelOfAudio(slotChannel(location.slot))));
         default: {
             uint64_t second = _segments[location.segment].firstSecond + location.second;
             if (!hasTextIn(second)) return false;
@@ -236,9 +246,9 @@ void SyntheticRecording::makeFrame(const Location& location, SyntheticFrame& out
     h.param64 = frameNumber;
     if (out.mediaType == PlaybackLayout::MediaTypeVideo) {
         keyGroup(tick, h.syncKeyID, h.syncIndex);
-    } else {
+    } else if (_options.videoChannels > 0) {
         h.linkedChannelMask = BitMask32(1u << videoChannelOfAudio(channel));
-    }
+    }  // audio of a recording without video belongs to no video channel
     out.dependent = out.mediaType == PlaybackLayout::MediaTypeVideo && h.syncIndex != 0;
     _payload.fill(out.mediaType, channel, frameNumber, !out.dependent, out.payload);
     uint32_t size = static_cast<uint32_t>(out.payload.size());
@@ -374,7 +384,7 @@ ListPage<TextInListEntry> SyntheticRecording::textInList(const Interval& interva
 
 std::vector<RecordedSlice> SyntheticRecording::timeTable(const Interval& interval, BitMask32 channels) const {
     std::vector<RecordedSlice> slices;
-    BitMask32 recorded(channels.value() & _videoMask.value());
+    BitMask32 recorded(channels.value() & _channelMask.value());
     if (recorded.value() == 0) return slices;
     for (const RecordingSegment& segment : _segments) {
         uint64_t first = 0;

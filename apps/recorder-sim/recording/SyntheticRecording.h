@@ -45,7 +45,9 @@ public:
     const SyntheticRecordingOptions& options() const { return _options; }
     const std::vector<RecordingSegment>& segments() const { return _segments; }
     const SyntheticPayload& payload() const { return _payload; }
-    BitMask32 videoChannelMask() const { return _videoMask; }
+    // The channels a playback request may name: the video channels (audio follows the video
+    // channel it belongs to), or the audio channels of a recording without video.
+    BitMask32 channelMask() const { return _channelMask; }
     uint64_t recordedSeconds() const { return _recordedSeconds; }
     uint32_t slotsPerSecond() const { return _slotsPerSecond; }
     // From the earliest to the latest recorded second.
@@ -135,6 +137,8 @@ private:
     uint64_t ordinalOf(const Location& location) const;
     DateTime timeOf(const Location& location) const;
     unsigned videoChannelOfAudio(unsigned audioChannel) const;
+    // The channel of a request that selects the audio channel.
+    unsigned requestChannelOfAudio(unsigned audioChannel) const;
 
     // Events and text-in entries: entry k lies in the k-th block of `every` recorded
     // seconds, at a second drawn from the seed.
@@ -158,7 +162,7 @@ private:
     SyntheticRecordingOptions _options;
     SyntheticPayload _payload;
     std::vector<RecordingSegment> _segments;
-    BitMask32 _videoMask;
+    BitMask32 _channelMask;
     uint64_t _recordedSeconds = 0;
     uint32_t _slotsPerSecond = 0;
 };

@@ -12,8 +12,10 @@
 struct SyntheticRecordingOptions {
     uint64_t seed = 1;
 
-    int videoChannels = 4;    // 1..16; video channel c has mask bit c
-    int audioChannels = 1;    // 0..16; audio channel a belongs to video channel a % videoChannels
+    int videoChannels = 4;    // 0..16; video channel c has mask bit c
+    // 0..16; audio channel a belongs to video channel a % videoChannels, or, without video,
+    // to none (requests then name audio channel a by mask bit a). At least one channel.
+    int audioChannels = 1;
     int framesPerSecond = 5;  // per channel, video and audio alike; 1..60
     int keyFrameInterval = 10;  // frames per key group, 1..65535; groups restart with every section
 

@@ -338,7 +338,10 @@ void NetworkArchivingClient::videoFrameReceived(int, bool dependent, int, const 
 }
 
 void NetworkArchivingClient::audioFrameReceived(int, const MediaFrame& frame, const MediaPosition& position) {
-    handleFrame(ArchivedFrame::of(frame, position), false, &frame, [&] { return !_waitForKey; },
+    // Audio waits with the video it belongs to for a key frame; audio that belongs to no
+    // video channel (a recorder of sound alone) has no key frame to wait for.
+    auto admitted = [&] { return !_waitForKey || frame.linkedChannelMask.value() == 0; };
+    handleFrame(ArchivedFrame::of(frame, position), false, &frame, admitted,
                 [&](uint64_t& mediaID) { return _archiver.writeMedia(frame, position, mediaID); });
 }
 

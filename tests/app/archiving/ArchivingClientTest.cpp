@@ -82,7 +82,7 @@ void expectEventsOnTheirFrames(ArchivingRun& run, const ArchiveContents& archive
         }
     }
     ListPage<PlaybackEvent> all =
-        run.recording().eventList(window, run.recording().videoChannelMask(), 0, 1000000);
+        run.recording().eventList(window, run.recording().channelMask(), 0, 1000000);
     size_t expected = 0;
     for (const PlaybackEvent& event : all.entries) {
         SyntheticFrame frame;

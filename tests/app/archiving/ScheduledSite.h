@@ -208,7 +208,7 @@ inline size_t checkEventsOnTheirFrames(const SyntheticRecording& recording, cons
             idOf[{archive.frames[i].channelMask, archive.frames[i].number}] = archive.mediaIDs[i];
         }
     }
-    ListPage<PlaybackEvent> all = recording.eventList(Interval(), recording.videoChannelMask(), 0, 100000000);
+    ListPage<PlaybackEvent> all = recording.eventList(Interval(), recording.channelMask(), 0, 100000000);
     size_t expected = 0;
     for (const PlaybackEvent& event : all.entries) {
         SyntheticFrame frame;
@@ -228,13 +228,19 @@ inline size_t checkEventsOnTheirFrames(const SyntheticRecording& recording, cons
 }
 
 // What a from-first start must archive from `cursor` on: everything from the first key
-// frame on (audio and text-in wait for it too).
+// frame on (the audio of video channels and text-in wait for it too; audio that belongs
+// to no video channel does not).
 inline std::vector<FrameKey> expectedFromFirstKey(FrameCursor cursor) {
     std::vector<FrameKey> keys;
     bool keySeen = false;
     SyntheticFrame frame;
     while (cursor.next(frame)) {
         if (!keySeen) {
+            bool unlinkedAudio = frame.mediaType == 1 && frame.header.linkedChannelMask.value() == 0;
+            if (unlinkedAudio) {
+                keys.push_back(keyOf(frame));  // belongs to no video, so waits for no key frame
+                continue;
+            }
             if (frame.mediaType != 0 || frame.dependent) continue;
             keySeen = true;
         }
@@ -351,6 +357,23 @@ struct ScheduledSite {
         if (interval != nullptr) *interval = reader.group().recordingInterval();
         if (recordingStorages != nullptr) *recordingStorages = reader.group().recordingStorages().size();
         ArchiveContents contents = readGroup(reader.group(), recording());
+        reader.unload();
+        return contents;
+    }
+    // Like finish(), but reads each storage's timeline from its first entry on, in the
+    // group's order, without the recording table (which only video feeds).
+    ArchiveContents finishReadingTimelines() {
+        stop();
+        ArchivingScheduler::instance().shutdown();
+        StorageGroupContext reader(site);
+        reader.setReadOnly(true);
+        EXPECT_TRUE(reader.load(groupPath));
+        ArchiveContents contents;
+        for (Storage* storage : reader.group().recordingStorages()) {
+            ArchiveContents part = readArchive(*storage, recording());
+            contents.frames.insert(contents.frames.end(), part.frames.begin(), part.frames.end());
+            contents.badPayloads += part.badPayloads;
+        }
         reader.unload();
         return contents;
     }

@@ -38,7 +38,7 @@ TEST(PlaybackClientLists, TimeTableSectionsEventsAndTextInComeBackCompleteAndSor
     LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
-    BitMask32 channels = recording.videoChannelMask();
+    BitMask32 channels = recording.channelMask();
     Interval all = recording.recordingInterval();
     ASSERT_TRUE(client.requestRecordingTimeTable(all, channels));
     ASSERT_TRUE(client.requestSectionList(all, channels));
@@ -94,7 +94,7 @@ TEST(PlaybackClientPlay, FromFirstFrameDeliversEveryFrameInOrderOnTheMediaThread
     LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
-    BitMask32 channels = recording.videoChannelMask();
+    BitMask32 channels = recording.channelMask();
     client.play(playAll(channels));
     ASSERT_TRUE(log.waitStops(1)) << log.describe();
 
@@ -174,7 +174,7 @@ TEST(PlaybackClientPlay, StopAskedFromTheListenerEndsTheStreamWithoutLaterFrames
     log.onEachFrame = [&](size_t count) {
         if (count == 200 && !stopped.exchange(true)) client.stop();
     };
-    BitMask32 channels = recording.videoChannelMask();
+    BitMask32 channels = recording.channelMask();
     client.play(playAll(channels));
     ASSERT_TRUE(log.waitStops(1)) << log.describe();
     std::vector<DeliveredFrame> frames = log.read(log.frames);
@@ -203,7 +203,7 @@ TEST(PlaybackClientDisconnect, RecorderDroppingMidStreamIsReportedAfterTheFrames
     LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
-    client.play(playAll(recording.videoChannelMask()));
+    client.play(playAll(recording.channelMask()));
     ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
     int reason = log.read(log.disconnects)[0];
     EXPECT_NE(reason, DisconnectReason::ClosedByClient);
@@ -215,7 +215,7 @@ TEST(PlaybackClientDisconnect, RecorderDroppingMidStreamIsReportedAfterTheFrames
     std::vector<DeliveredFrame> frames = log.read(log.frames);
     EXPECT_LE(frames.size(), 150u);
     std::vector<MediaPosition> expected =
-        positionsFrom(recording.cursorAtFirst(recording.videoChannelMask()), frames.size());
+        positionsFrom(recording.cursorAtFirst(recording.channelMask()), frames.size());
     EXPECT_EQ(positionsOf(frames), expected);
     EXPECT_EQ(log.read(log.badPayloads), 0u);
 }
@@ -229,7 +229,7 @@ TEST(PlaybackClientDisconnect, OwnDisconnectOfAStalledStreamIsReported301) {
     LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
-    client.play(playAll(recorder.service.recording().videoChannelMask()));
+    client.play(playAll(recorder.service.recording().channelMask()));
     ASSERT_TRUE(log.waitUntil([&] { return log.frames.size() == 40; })) << log.describe();
     client.disconnect(true);
     ASSERT_TRUE(log.waitUntil([&] { return !log.disconnects.empty(); })) << log.describe();
@@ -253,7 +253,7 @@ TEST(PlaybackClientDisconnect, LateReportOfAnEarlierConnectionLeavesTheCurrentOn
     context.disconnect(earlier, false);
     // The network thread ends the earlier connection before it can carry this round trip.
     const SyntheticRecording& recording = recorder.service.recording();
-    ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.videoChannelMask()));
+    ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.channelMask()));
     ASSERT_TRUE(log.waitUntil([&] { return !log.timeTables.empty(); })) << log.describe();
 
     // The report of the earlier connection must not take the current one from the client.
@@ -285,8 +285,8 @@ TEST(PlaybackClientPlay, TwoClientsOfTwoRecordersDoNotMixTheirFrames) {
     LoggedInClient sessionB(recorderB, logB, clientB);
     ASSERT_TRUE(sessionA.loggedIn && sessionB.loggedIn);
 
-    BitMask32 channelsA = recorderA.service.recording().videoChannelMask();
-    BitMask32 channelsB = recorderB.service.recording().videoChannelMask();
+    BitMask32 channelsA = recorderA.service.recording().channelMask();
+    BitMask32 channelsB = recorderB.service.recording().channelMask();
     clientA.play(playAll(channelsA));
     clientB.play(playAll(channelsB));
     ASSERT_TRUE(logA.waitStops(1)) << logA.describe();
@@ -368,7 +368,7 @@ TEST(PlaybackClientStorages, PlaybackResumesOnceTheRecorderConfirmsAStorageChang
     LoggedInClient session(recorder, log, client);
     ASSERT_TRUE(session.loggedIn);
 
-    BitMask32 channels = recording.videoChannelMask();
+    BitMask32 channels = recording.channelMask();
     // The state in between (storage unknown) is not checked here: the recorder's answer may
     // already have moved it on. The scripted state-machine tests cover it.
     ASSERT_TRUE(client.changeStorage("Internal Disk"));

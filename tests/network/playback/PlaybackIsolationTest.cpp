@@ -76,7 +76,7 @@ TEST(PlaybackIsolation, SlowNameServerOfOneSiteHoldsUpNoOtherSite) {
     EXPECT_TRUE(resolver.gate.reached());
 
     // The other site plays its whole recording while the look-up hangs.
-    BitMask32 channels = recording.videoChannelMask();
+    BitMask32 channels = recording.channelMask();
     ASSERT_TRUE(client.play(playAll(channels)));
     EXPECT_TRUE(log.waitStops(1)) << log.describe();
     EXPECT_EQ(positionsOf(log.read(log.frames)), positionsFrom(recording.cursorAtFirst(channels)));

@@ -115,7 +115,7 @@ TEST_F(ReplyTimeOut, RequestMadeDuringAWatchdogLookCountsFromItsOwnTime) {
     ASSERT_TRUE(watchdogLooked());
     // A round trip after the look: a connection the look had ended would not carry it.
     const SyntheticRecording& recording = recorder.service.recording();
-    ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.videoChannelMask()));
+    ASSERT_TRUE(client.requestRecordingTimeTable(recording.recordingInterval(), recording.channelMask()));
     ASSERT_TRUE(log.waitUntil([&] { return !log.timeTables.empty() || !log.disconnects.empty(); }))
         << log.describe();
     EXPECT_TRUE(log.read(log.disconnects).empty()) << log.describe();

@@ -427,3 +427,30 @@ TEST(SyntheticRecording, LongRecordingsAreServedWithoutBeingMaterialised) {
     auto events = recording.eventList(Interval(late, late.plusSeconds(3600)), All, 0, 0);
     EXPECT_EQ(events.entries.size(), 60u);
 }
+
+TEST(SyntheticRecording, AudioAloneBelongsToNoVideoAndIsAskedForByItsOwnChannels) {
+    SyntheticRecordingOptions o = smallOptions();
+    o.videoChannels = 0;
+    o.eventEverySeconds = 0;
+    o.textInEverySeconds = 0;
+    SyntheticRecording recording(o);
+    EXPECT_EQ(recording.channelMask().value(), 0x3u);
+    auto frames = walk(recording.cursorAtFirst(All));
+    ASSERT_EQ(frames.size(), 2u * 2u * recording.recordedSeconds());
+    for (const SyntheticFrame& f : frames) {
+        ASSERT_EQ(f.mediaType, PlaybackLayout::MediaTypeAudio);
+        EXPECT_EQ(f.header.linkedChannelMask.value(), 0u);
+        EXPECT_TRUE(recording.verifyFrame(f.frame()));
+    }
+    auto second = walk(recording.cursorAtFirst(BitMask32(0x2)));
+    ASSERT_EQ(second.size(), frames.size() / 2);
+    for (const SyntheticFrame& f : second) EXPECT_EQ(f.channel, 1u);
+    EXPECT_FALSE(recording.timeTable(Interval(), BitMask32(0x3)).empty());
+
+    // Events and text-in belong to video channels; a recording without any channel is none.
+    o.eventEverySeconds = 7;
+    EXPECT_THROW(SyntheticRecording{o}, std::invalid_argument);
+    o.eventEverySeconds = 0;
+    o.audioChannels = 0;
+    EXPECT_THROW(SyntheticRecording{o}, std::invalid_argument);
+}
