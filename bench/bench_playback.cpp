@@ -207,7 +207,7 @@ int main() {
     sim.addHandlerFactory(service.factory());
     sim.start();
     const SyntheticRecording& recording = service.recording();
-    BitMask32 channels = recording.videoChannelMask();
+    BitMask32 channels = recording.channelMask();
 
     // The client with a roomy media queue, and one with the queue the archiving schedules
     // ask for (the client's minimum: one largest packet), where a large key frame often
