@@ -40,6 +40,13 @@ void Recorder::detach() {
     _lastVideoTick.clear();
 }
 
+void Recorder::noteVideoTick(const MediaElement& frame) {
+    _currentTick = Clock::current().tickCount();
+    if (frame.mediaType() == TimelineLinkedElement::Video) {
+        _lastVideoTick[frame.channelMask().value()] = _currentTick;
+    }
+}
+
 bool Recorder::audioPasses(const MediaElement& frame) const {
     if (!_requireVideoForAudio) {
         return true;
@@ -53,7 +60,10 @@ bool Recorder::audioPasses(const MediaElement& frame) const {
 }
 
 PagePosition Recorder::write(MediaElement& frame) {
-    _currentTick = Clock::current().tickCount();
+    if (_requireVideoForAudio) {
+        // Only the audio gate needs to know when each channel's video was last written.
+        noteVideoTick(frame);
+    }
     if (frame.mediaType() == TimelineLinkedElement::Audio) {
         if (!audioPasses(frame)) {
             bool known = _lastVideoTick.count(frame.channelMask().value()) > 0;
@@ -62,9 +72,6 @@ PagePosition Recorder::write(MediaElement& frame) {
             _storage->log(line, 2, false);
             return PagePosition();
         }
-    }
-    if (frame.mediaType() == TimelineLinkedElement::Video) {
-        _lastVideoTick[frame.channelMask().value()] = _currentTick;
     }
     if (frame.mediaType() == TimelineLinkedElement::TextIn) {
         TextInElement textIn;

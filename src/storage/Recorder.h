@@ -41,6 +41,8 @@ public:
     size_t pendingPreEvents() const { return _preEvents.size(); }
 
 private:
+    // Reads the clock; a video frame's channel was written now.
+    void noteVideoTick(const MediaElement& frame);
     bool audioPasses(const MediaElement& frame) const;
 
     Storage* _storage = nullptr;
