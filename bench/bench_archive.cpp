@@ -5,7 +5,8 @@
 // memory (generated before the clock starts), and (b) plain TCP: the same frame packets
 // received from a loopback socket into an O_DIRECT file in 512 KiB writes. Best of several
 // rounds for each. Prints MiB/s, recorded seconds archived per wall second, the process's
-// peak resident size, and "ratio: X", the end-to-end throughput over (b).
+// peak resident size, where the threads of the end-to-end run spent its wall time, and
+// "ratio: X", the end-to-end throughput over (b).
 //
 // The default recording is one chunk as the scheduler cuts them (600 s of recorded time),
 // so the start of a chunk (connect, login, lists, positioning, the schedule's 100 ms
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -62,17 +64,58 @@ double cpuSeconds() {
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
 }
 
+// Seconds each thread of the process (by name, threads of one name summed) spent on a CPU
+// and runnable but waiting for one, from the kernel's scheduler statistics. The rest of a
+// thread's wall time it was asleep: waiting for I/O, a barrier or work.
+struct ThreadTimes {
+    std::map<std::string, std::pair<double, double>> byName;
+
+    static ThreadTimes now() {
+        ThreadTimes t;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm");
+            std::ifstream stat(task.path() / "schedstat");
+            std::string name;
+            double running = 0, waiting = 0;
+            if (std::getline(comm, name) && (stat >> running >> waiting)) {
+                auto& entry = t.byName[name];
+                entry.first += running / 1e9;
+                entry.second += waiting / 1e9;
+            }
+        }
+        return t;
+    }
+    // What the threads used since `before` (threads gone since are not counted).
+    ThreadTimes since(const ThreadTimes& before) const {
+        ThreadTimes d = *this;
+        for (auto& [name, times] : d.byName) {
+            auto earlier = before.byName.find(name);
+            if (earlier != before.byName.end()) {
+                times.first -= earlier->second.first;
+                times.second -= earlier->second.second;
+            }
+        }
+        return d;
+    }
+};
+
 // What one run cost besides its wall time: CPU seconds of the process and storage barriers.
 struct Cost {
     double cpu = 0;
     uint64_t barriers = 0;
     double firstFrame = 0;  // end to end only: seconds from the start until the first frame was archived
+    ThreadTimes threads;    // end to end only
 };
 
 struct CostMeter {
     double cpu0 = cpuSeconds();
     uint64_t barriers0 = AIOContext::instance().barrierCount();
-    Cost stop() const { return Cost{cpuSeconds() - cpu0, AIOContext::instance().barrierCount() - barriers0}; }
+    Cost stop() const {
+        Cost cost;
+        cost.cpu = cpuSeconds() - cpu0;
+        cost.barriers = AIOContext::instance().barrierCount() - barriers0;
+        return cost;
+    }
 };
 
 // 16 video channels at 25 fps, a key frame a second of 8 to 12 KB and 600 to 1000 bytes in
@@ -168,6 +211,7 @@ Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t f
         std::exit(1);
     }
     std::shared_ptr<ArchivingSchedule> schedule = scheduler.schedule(key);
+    ThreadTimes threads0 = ThreadTimes::now();
     CostMeter meter;
     auto t0 = Clock::now();
     scheduler.start(key, true);
@@ -181,6 +225,7 @@ Clock::duration runEndToEnd(const std::string& dir, RecorderSim& sim, uint64_t f
     }
     auto t1 = Clock::now();
     cost = meter.stop();
+    cost.threads = ThreadTimes::now().since(threads0);
     cost.firstFrame = seconds(first - t0);
     if (schedule->archivedFrames() < frameCount) {
         std::fprintf(stderr, "bench_archive: archived %llu of %llu frames\n",
@@ -361,6 +406,12 @@ int main(int argc, char** argv) {
     };
     report("end to end: recorder-sim -> schedule -> group", endToEnd, mib, endToEndCost);
     std::printf("%-44s %7.2f s before the first frame was archived\n", "  (start of the chunk)", endToEndCost.firstFrame);
+    for (const auto& [name, times] : endToEndCost.threads.byName) {
+        if (times.first >= 0.01) {
+            std::printf("  thread %-17s %5.2f s on a CPU, %5.2f s waiting for one, %5.2f s asleep\n", name.c_str(),
+                        times.first, times.second, std::max(0.0, seconds(endToEnd) - times.first - times.second));
+        }
+    }
     report("(a) Recorder into a group, from memory", direct, mib, directCost);
     report("(b) plain TCP receive into an O_DIRECT file", plain, plainMib, plainCost);
     std::printf("end to end / (a): %.3f\n", seconds(direct) / seconds(endToEnd));
