@@ -79,3 +79,23 @@ TEST(DirtyMaskingBuffer, WritesNeverMarkOutsideTheMask) {
     EXPECT_EQ(unmasked.blockLength(), 0);
     EXPECT_TRUE(unmasked.dirtyRanges().empty());
 }
+
+TEST(DirtyMaskingBuffer, BlocksFollowAWrapAndAreNotPowersOfTwoOnlyAnyMore) {
+    // 3000 bytes over 8 bits: blocks of 375 bytes, found by division rather than a shift.
+    std::vector<uint8_t> odd(3000);
+    DirtyMaskingBuffer buffer;
+    buffer.setMaskSize(1);
+    buffer.wrap(odd.data(), 3000);
+    EXPECT_EQ(buffer.blockLength(), 375);
+    buffer.putAt(374, odd.data(), 2);  // 374 and 375: the first two blocks
+    buffer.fillAt(2999, 0, 1);
+    EXPECT_EQ(textOf(buffer.mask()), "0b11000001");
+
+    // Wrapped around a page twice the size, the blocks double.
+    std::vector<uint8_t> page(8192);
+    buffer.wrap(page.data(), 8192);
+    buffer.clearDirty();
+    EXPECT_EQ(buffer.blockLength(), 1024);
+    buffer.putAt(1023, page.data(), 2);
+    EXPECT_EQ(textOf(buffer.mask()), "0b11000000");
+}
