@@ -22,7 +22,11 @@ void Clock::setCurrent(Clock* clock) { g_current.store(clock, std::memory_order_
 
 DateTime SystemClock::now() const { return DateTime::now(); }
 
+int64_t Clock::nowUtcEpochSeconds() const { return nowUtc().toEpochSeconds(); }
+
 DateTime SystemClock::nowUtc() const { return DateTime::nowUtc(); }
+
+int64_t SystemClock::nowUtcEpochSeconds() const { return static_cast<int64_t>(::time(nullptr)); }
 
 uint32_t SystemClock::tickCount() const {
     struct timespec ts {};

@@ -16,6 +16,9 @@ public:
     virtual DateTime now() const = 0;
     // UTC wall-clock time, offset 0.
     virtual DateTime nowUtc() const = 0;
+    // The same as seconds since 1970-01-01 00:00:00 UTC, without working out a calendar
+    // date (for callers that look at the clock very often).
+    virtual int64_t nowUtcEpochSeconds() const;
     // Milliseconds of a monotonic clock, as a wrapping 32-bit value.
     virtual uint32_t tickCount() const = 0;
 
@@ -30,6 +33,7 @@ class SystemClock : public Clock {
 public:
     DateTime now() const override;
     DateTime nowUtc() const override;
+    int64_t nowUtcEpochSeconds() const override;
     uint32_t tickCount() const override;
     static SystemClock& instance();
 };

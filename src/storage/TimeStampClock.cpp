@@ -5,6 +5,7 @@
 void TimeStampClock::start(uint32_t basis, const DateTime& now) {
     _basis = basis;
     _lastTime = now;
+    _lastEpoch = now.toEpochSeconds();
     _remainderMs = 0;
     _lastTick = Clock::current().tickCount();
     _tolerance = 1;
@@ -24,13 +25,19 @@ bool TimeStampClock::tick() {
     uint64_t total = uint64_t(now - _lastTick) + _remainderMs;
     uint32_t seconds = static_cast<uint32_t>(total / 1000);
     _basis += seconds;
-    _lastTime = _lastTime.plusSeconds(static_cast<int>(seconds));
+    if (seconds > 0) {
+        _lastTime = _lastTime.plusSeconds(static_cast<int>(seconds));
+        _lastEpoch = _lastTime.toEpochSeconds();
+    }
     _remainderMs = static_cast<uint32_t>(total % 1000);
     _lastTick = now;
-    DateTime wall = clock.nowUtc();
-    bool changed = wall.lessThan(_lastTime) || wall.greaterThan(_lastTime.plusSeconds(_tolerance));
+    // Called for every element written: the wall clock is compared in seconds, and made a
+    // date only when it jumped.
+    int64_t wall = clock.nowUtcEpochSeconds();
+    bool changed = wall < _lastEpoch || wall > _lastEpoch + _tolerance;
     if (changed) {
-        _lastTime = wall;
+        _lastTime = DateTime::fromEpochSeconds(wall);
+        _lastEpoch = wall;
         _remainderMs = 0;
     }
     return changed;

@@ -26,6 +26,7 @@ public:
 private:
     int _tolerance = 1;
     DateTime _lastTime;
+    int64_t _lastEpoch = 0;  // _lastTime in seconds, so that a tick compares without dates
     uint32_t _remainderMs = 0;
     uint32_t _basis = 0;
     uint32_t _lastTick = 0;

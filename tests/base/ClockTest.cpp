@@ -36,9 +36,27 @@ TEST(ManualClock, AdvancingMovesWallClockAndTicksTogether) {
     EXPECT_EQ(textOf(clock.nowUtc()), "2008/12/31 15:00:31");
     EXPECT_EQ(clock.nowUtc().utcOffset(), 0);
 
+    EXPECT_EQ(clock.nowUtcEpochSeconds(), DateTime(2008, 12, 31, 15, 0, 31).toEpochSeconds());
+
     clock.set(DateTime(2010, 1, 1, 0, 0, 0));
     EXPECT_EQ(textOf(clock.now()), "2010/01/01 00:00:00");
     EXPECT_EQ(clock.tickCount() - start, 91400u);
+}
+
+TEST(SystemClock, SecondsSinceTheEpochAreThoseOfTheUtcDate) {
+    SystemClock& clock = SystemClock::instance();
+    // Read around a second boundary at most once: one of two tries sees the same second.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int64_t before = clock.nowUtcEpochSeconds();
+        DateTime utc = clock.nowUtc();
+        int64_t after = clock.nowUtcEpochSeconds();
+        if (before == after) {
+            EXPECT_EQ(utc.toEpochSeconds(), before) << textOf(utc);
+            EXPECT_TRUE(DateTime::fromEpochSeconds(before).equals(utc)) << textOf(utc);
+            return;
+        }
+    }
+    FAIL() << "the clock moved by a second twice in a row";
 }
 
 TEST(ManualClock, ConcurrentAdvancesAreAllCounted) {
