@@ -20,9 +20,9 @@ Clock& Clock::current() {
 
 void Clock::setCurrent(Clock* clock) { g_current.store(clock, std::memory_order_release); }
 
-DateTime SystemClock::now() const { return DateTime::now(); }
-
 int64_t Clock::nowUtcEpochSeconds() const { return nowUtc().toEpochSeconds(); }
+
+DateTime SystemClock::now() const { return DateTime::now(); }
 
 DateTime SystemClock::nowUtc() const { return DateTime::nowUtc(); }
 

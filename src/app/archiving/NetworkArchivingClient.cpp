@@ -603,7 +603,7 @@ void NetworkArchivingClient::playbackCallback(int, int kind, int value) {
         std::lock_guard<std::mutex> lock(_stateMutex);
         _last.reset();
         _lastSecond.clear();
-            _keyGroups.clear();
+        _keyGroups.clear();
     }
     if (ArchivingDelegate* delegate = _delegate.load()) {
         delegate->rolledBack();

@@ -10,8 +10,9 @@
 
 // An unnamed looping thread that ticks its actors in the order they were added, one
 // round about every 100 ms, or at once when an actor asks for an action that is due
-// already (through the LoopWakeUp the loop hands its actors): a chain of actions that each ask for the next runs without a pause
-// between them. Actors are added and removed under the loop's mutex, which is
+// already (through the LoopWakeUp the loop hands its actors): a chain of actions that
+// each ask for the next runs without a pause between them. Actors are added and removed
+// under the loop's mutex, which is
 // also held for a whole round, so once removeActor() returns the loop no longer uses the
 // actor and it may be destroyed. Actors are not owned.
 //

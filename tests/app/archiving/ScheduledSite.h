@@ -349,31 +349,34 @@ struct ScheduledSite {
     // Stops, shuts the scheduler down (the group is flushed and closed) and reads the
     // group back through a read-only context.
     ArchiveContents finish(Interval* interval = nullptr, size_t* recordingStorages = nullptr) {
-        stop();
-        ArchivingScheduler::instance().shutdown();
-        StorageGroupContext reader(site);
-        reader.setReadOnly(true);
-        EXPECT_TRUE(reader.load(groupPath));
-        if (interval != nullptr) *interval = reader.group().recordingInterval();
-        if (recordingStorages != nullptr) *recordingStorages = reader.group().recordingStorages().size();
-        ArchiveContents contents = readGroup(reader.group(), recording());
-        reader.unload();
-        return contents;
+        return finishWith([&](StorageGroup& group) {
+            if (interval != nullptr) *interval = group.recordingInterval();
+            if (recordingStorages != nullptr) *recordingStorages = group.recordingStorages().size();
+            return readGroup(group, recording());
+        });
     }
     // Like finish(), but reads each storage's timeline from its first entry on, in the
     // group's order, without the recording table (which only video feeds).
     ArchiveContents finishReadingTimelines() {
+        return finishWith([&](StorageGroup& group) {
+            ArchiveContents contents;
+            for (Storage* storage : group.recordingStorages()) {
+                ArchiveContents part = readArchive(*storage, recording());
+                contents.frames.insert(contents.frames.end(), part.frames.begin(), part.frames.end());
+                contents.badPayloads += part.badPayloads;
+            }
+            return contents;
+        });
+    }
+    // Stops, shuts the scheduler down and hands the group, loaded read-only, to `read`.
+    template <typename Read>
+    ArchiveContents finishWith(Read read) {
         stop();
         ArchivingScheduler::instance().shutdown();
         StorageGroupContext reader(site);
         reader.setReadOnly(true);
         EXPECT_TRUE(reader.load(groupPath));
-        ArchiveContents contents;
-        for (Storage* storage : reader.group().recordingStorages()) {
-            ArchiveContents part = readArchive(*storage, recording());
-            contents.frames.insert(contents.frames.end(), part.frames.begin(), part.frames.end());
-            contents.badPayloads += part.badPayloads;
-        }
+        ArchiveContents contents = read(reader.group());
         reader.unload();
         return contents;
     }
