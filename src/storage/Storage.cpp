@@ -863,6 +863,18 @@ void Storage::flush() {
     transactionHandler()->emptyJournalIfSettled();
 }
 
+void Storage::flushInfo() {
+    if (isReadOnly() || !_superBlock.isValid()) {
+        return;
+    }
+    refuseWritesAfterFailure();
+    _infoTrack.flush();
+    joinPendingPages();
+    // Crash guard: without this barrier a power cut could keep pages written after this
+    // call (the frame the values name) and lose the values themselves.
+    barrier();
+}
+
 void Storage::queueJoin(Page& page) {
     uint32_t number = page.pageNumber();
     bool queued = std::any_of(_pendingJoins.begin(), _pendingJoins.end(),

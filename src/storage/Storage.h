@@ -100,6 +100,8 @@ public:
     virtual const std::string& path() const { return _path; }
     uint32_t timeStampBasis() const { return _timeStampBasis; }
     virtual uint64_t nextItemID() const { return _nextItemID; }
+    // Past every item ID given out here (a storage group: in any of its members).
+    virtual uint64_t highestNextItemID() { return _nextItemID; }
 
     // Device-dependent parts.
     virtual uint64_t superBlockOffset() = 0;
@@ -122,6 +124,9 @@ public:
     // Every track's unsaved page, the waiting page joins, the information values and the
     // superblock header; durable when it returns.
     virtual void flush();
+    // The information values alone, durable when it returns, ahead of items written but
+    // still in memory (a first resume record goes to the disk before its frame does).
+    virtual void flushInfo();
     virtual void flushAll();
     // Whether `item` can be written without overwriting anything: the free pages cover
     // every page the write takes (see pagesNeededFor). Without a type, into the media track.

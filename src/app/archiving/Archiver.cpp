@@ -183,26 +183,37 @@ void Archiver::writeMatchingEvents(const MediaElement& element, const MediaPosit
     }
 }
 
-bool Archiver::writeLastVideo(const LastVideoRecord& record) {
+bool Archiver::writeLastVideo(const LastVideoRecord& record, bool first) {
     std::lock_guard<Mutex> lock(_writeMutex);
     if (_storage == nullptr) {
         return false;
     }
     try {
         if (record.isValid()) {
-            _storage->setInfo(LastVideoRecord::PositionKey, record.positionText(), false);
-            _storage->setInfo(LastVideoRecord::SectionIDKey, record.sectionIDText(), false);
-            _storage->setInfo(LastVideoRecord::TimeKey, record.timeText(), false);
-            _storage->setInfo(LastVideoRecord::MediaIDKey, record.mediaIDText(), false);
+            setLastVideoValues(record);
+            if (first) {
+                // The first record goes down ahead of its frame: a crash between the two
+                // must not keep a frame with no record to resume after, which a start
+                // from the first frame would archive again. A record whose frame did not
+                // survive is not read back (readLastVideo).
+                _storage->flushInfo();
+            }
         }
         // The storage writes the frames before the record, each behind a barrier: after a
-        // crash the record never names a frame that did not survive.
+        // crash a later record never names a frame that did not survive.
         _storage->flush();
         return true;
     } catch (const Exception& e) {
         QF_TRACE("Archiver::writeLastVideo : %s", e.describe().c_str());
         return false;
     }
+}
+
+void Archiver::setLastVideoValues(const LastVideoRecord& record) {
+    _storage->setInfo(LastVideoRecord::PositionKey, record.positionText(), false);
+    _storage->setInfo(LastVideoRecord::SectionIDKey, record.sectionIDText(), false);
+    _storage->setInfo(LastVideoRecord::TimeKey, record.timeText(), false);
+    _storage->setInfo(LastVideoRecord::MediaIDKey, record.mediaIDText(), false);
 }
 
 bool Archiver::readLastVideo(LastVideoRecord& out) {
@@ -221,6 +232,11 @@ bool Archiver::readLastVideo(LastVideoRecord& out) {
     LastVideoRecord record;
     if (!record.parsePosition(position) || !record.parseSectionID(section) || !record.parseTime(time) ||
         !record.parseMediaID(mediaID)) {
+        return false;
+    }
+    if (record.mediaID >= _storage->highestNextItemID()) {
+        // A first record stored ahead of a frame that a crash then lost.
+        QF_TRACE("Archiver::readLastVideo : the record names media ID %s, which was never stored", mediaID.c_str());
         return false;
     }
     out = record;

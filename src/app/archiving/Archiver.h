@@ -51,8 +51,11 @@ public:
     Result writeTextIn(const TextInFrame& frame, const MediaPosition& position, uint64_t& mediaID);
 
     // Writes the four "LastVideo" values of a valid record, then flushes the storage so
-    // the record and every frame before it survive a crash together.
-    bool writeLastVideo(const LastVideoRecord& record);
+    // the record and every frame before it survive a crash together. The `first` record of
+    // a storage that holds no readable one goes to the disk ahead of its frame.
+    bool writeLastVideo(const LastVideoRecord& record, bool first = false);
+    // False when the storage holds no readable record, or one naming a media ID it never
+    // stored.
     bool readLastVideo(LastVideoRecord& out);
     void writeSystemInfo(const RemoteSystemInfo& info);
     // Cuts the storage back to the record's frame: the next frame gets its media ID + 1.
@@ -69,6 +72,7 @@ private:
         }
     };
 
+    void setLastVideoValues(const LastVideoRecord& record);
     Result write(MediaElement& element, const MediaPosition& position, bool textIn, uint64_t& mediaID);
     void writeMatchingEvents(const MediaElement& element, const MediaPosition& framePosition,
                              const PagePosition& timelinePosition);

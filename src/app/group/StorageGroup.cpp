@@ -535,6 +535,12 @@ void StorageGroup::flush() {
     }
 }
 
+void StorageGroup::flushInfo() {
+    if (Storage* current = _current.load()) {
+        current->flushInfo();
+    }
+}
+
 void StorageGroup::flushAll() {
     if (Storage* current = _current.load()) {
         current->flushAll();
@@ -624,6 +630,17 @@ const std::string& StorageGroup::path() const {
 uint64_t StorageGroup::nextItemID() const {
     Storage* current = _current.load();
     return current != nullptr ? current->nextItemID() : Storage::nextItemID();
+}
+
+uint64_t StorageGroup::highestNextItemID() {
+    std::lock_guard<Mutex> lock(_storageMutex);
+    uint64_t highest = Storage::nextItemID();
+    for (const std::vector<Storage*>* list : {&_recording, &_empty, &_auxiliary}) {
+        for (Storage* storage : *list) {
+            highest = std::max(highest, storage->nextItemID());
+        }
+    }
+    return highest;
 }
 
 uint32_t StorageGroup::pageCount() const {

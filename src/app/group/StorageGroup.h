@@ -102,6 +102,7 @@ public:
     const UniqueID& storageID() const override;
     const std::string& path() const override;
     uint64_t nextItemID() const override;
+    uint64_t highestNextItemID() override;
     // Summed over the recording and empty lists; over the auxiliary list only when both
     // are empty.
     uint32_t pageCount() const override;
@@ -120,6 +121,7 @@ public:
     void overwriteOldest() override;
     void flushPage(Page& page) override;
     void flush() override;
+    void flushInfo() override;
     void flushAll() override;
     // True when the current storage takes the item without overwriting, or the next empty
     // storage would.

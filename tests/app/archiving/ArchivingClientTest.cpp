@@ -290,7 +290,11 @@ TEST(Archiver, ResumeRecordRoundTripsThroughTheStorageInformation) {
     record.sectionID = 3;
     record.time = DateTime(2009, 3, 1, 23, 59, 58);
     record.mediaID = 4294967296ull * 3 + 5;
+    // A record names a frame the storage holds: one that names an ID never given out is
+    // not read back.
     ASSERT_TRUE(archiver.writeLastVideo(record));
+    EXPECT_FALSE(archiver.readLastVideo(out));
+    storage.raiseNextItemID(record.mediaID + 1);
     std::string text;
     ASSERT_TRUE(storage.info(LastVideoRecord::PositionKey, text));
     EXPECT_EQ(text, "7 : (4294967295, 12)");
