@@ -794,7 +794,7 @@ void ArchivingSchedule::frameArchived(const MediaFrame& frame, uint64_t mediaID,
         }
     }
     if (first.isValid()) {
-        _client.storeFirstRecord(first);
+        _client.archiver().writeLastVideo(first, true);
     }
     if (progressed) {
         tellListeners([&](ScheduleListener& l) { l.scheduleProgress(_key, last); });

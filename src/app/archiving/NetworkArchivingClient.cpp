@@ -563,12 +563,6 @@ void NetworkArchivingClient::flush(const LastVideoRecord& lastVideo, bool direct
     }
 }
 
-void NetworkArchivingClient::storeFirstRecord(const LastVideoRecord& lastVideo) {
-    if (lastVideo.isValid()) {
-        _archiver.writeLastVideo(lastVideo, true);
-    }
-}
-
 void NetworkArchivingClient::postRollback(const LastVideoRecord& lastVideo) {
     postRecord(RollbackCallback, lastVideo);
 }

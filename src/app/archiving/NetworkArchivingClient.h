@@ -85,9 +85,6 @@ public:
     // Stores a valid record: `direct` on the calling thread, else on the media thread after
     // everything delivered so far.
     void flush(const LastVideoRecord& lastVideo, bool direct);
-    // Stores the first record of a storage that holds no readable one, on the calling
-    // thread, right after its frame was written.
-    void storeFirstRecord(const LastVideoRecord& lastVideo);
     // Rolls the storage back to the record on the media thread, then reports rolledBack.
     void postRollback(const LastVideoRecord& lastVideo);
     void setOverwrite(bool overwrite) { _archiver.setOverwrite(overwrite); }
